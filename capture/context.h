@@ -1,0 +1,49 @@
+// What one notification is about (EventContext), the functions that fill it from the server API,
+// and the path helpers the rest of event capture uses. No state of its own: each function works
+// on the record it is handed.
+#ifndef KOVA_CAPTURE_CONTEXT_H
+#define KOVA_CAPTURE_CONTEXT_H
+
+#include <cstddef>
+#include <cstdint>
+
+#include "hostapi/qixtypes.h"
+#include "profile/records.h"
+
+namespace kova {
+
+constexpr size_t kDbPathSize = 262;
+constexpr size_t kFormNameSize = 131;
+constexpr uint16_t kFormNameReadLimit = 130;
+constexpr size_t kNormalizedPathSize = 256;
+
+constexpr int32_t EVENT_TYPE_UNKNOWN = -1;
+constexpr int32_t EVENT_TYPE_CREATE = 0;
+constexpr int32_t EVENT_TYPE_UPDATE = 1;
+constexpr int32_t EVENT_TYPE_DELETE = 2;
+
+struct EventContext {
+    ORIGINATORID originatorId;
+    NOTEID noteId;
+    NOTEHANDLE noteHandle;
+    DBHANDLE dbHandle;
+    int32_t eventType;
+    char dbPath[kDbPathSize];
+    char formName[kFormNameSize];
+    uint16_t noteClass;
+    KOVAList connectorIds;
+    EventContext* next;
+};
+
+STATUS FillInDbContext(EventContext* context) noexcept;
+STATUS FillInNoteContext(EventContext* context) noexcept;
+STATUS FillInNoteContextWithNoteHandle(EventContext* context) noexcept;
+// Copies source into dest with every backslash turned into a slash; cut to destSize - 1
+// characters, always terminated.
+void GetNormalizedDbPath(char* dest, size_t destSize, const char* source) noexcept;
+int IsSystemDb(const EventContext* context) noexcept;
+int IsConfigurationNote(const char* dbPath, const char* formName) noexcept;
+
+}  // namespace kova
+
+#endif  // KOVA_CAPTURE_CONTEXT_H

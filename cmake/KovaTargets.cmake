@@ -1,0 +1,25 @@
+# Build settings shared by every project target: warnings as errors and the include root.
+function(kova_project_target target)
+  target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR})
+  if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
+    target_compile_options(${target} PRIVATE
+      -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wcast-align -Wformat=2
+      -Wnull-dereference -Wimplicit-fallthrough -Werror)
+  endif()
+endfunction()
+
+# A test executable per test folder: every *_test.cpp in the folder is built into it, so a new
+# test file cannot be left out of the build. Each test case runs as its own CTest test (and so in
+# its own process, with a fresh stand-in server).
+function(kova_test_folder name)
+  cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  if(NOT sources)
+    return()
+  endif()
+  add_executable(${name} ${sources})
+  kova_project_target(${name})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main GTest::gmock
+                        Threads::Threads)
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+endfunction()
