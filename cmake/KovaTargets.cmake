@@ -8,7 +8,7 @@ function(kova_project_target target)
   endif()
 endfunction()
 
-# A test executable per test folder: every *_test.cpp in the folder is built into it, so a new
+# A test executable per test folder: every .cpp in the folder is built into it, so a new
 # test file cannot be left out of the build. Each test case runs as its own CTest test (and so in
 # its own process, with a fresh stand-in server).
 function(kova_test_folder name)

@@ -42,9 +42,11 @@ QIXAPI STATUS ConvertTIMEDATEToText(const void* intlFormat, const void* textForm
                                     const TIMEDATE* time, char* retText, uint16_t bufferLength,
                                     uint16_t* retLength);
 /* Formats like printf and appends the text as one entry to the log database "log.qix";
- * nothing reaches the console. module and additionalError must be 0. */
-QIXAPI STATUS LogEventTextNoConsole(const char* format, QIXHANDLE module, STATUS additionalError,
-                                    ...);
+ * nothing reaches the console. module and additionalError must be 0. additionalError is an
+ * unsigned int (not a STATUS) because it is the last named parameter before the variable
+ * arguments, where a type that promotes would make va_start undefined. */
+QIXAPI STATUS LogEventTextNoConsole(const char* format, QIXHANDLE module,
+                                    unsigned int additionalError, ...);
 
 /* ---- Memory handles ----------------------------------------------------------------------- */
 
@@ -139,10 +141,9 @@ QIXAPI STATUS TAVFindDesignNoteExt(DBHANDLE db, const char* name, uint16_t noteC
 /* Opens the view's entries: the documents whose "Form" is one of the view's selected forms,
  * oldest change first. Every output but retCollection may be null. */
 QIXAPI STATUS TAVOpenCollection(DBHANDLE viewDb, DBHANDLE dataDb, NOTEID viewNoteId,
-                                uint16_t openFlags, IDHANDLE unreadList,
-                                HCOLLECTION* retCollection, NOTEHANDLE* retViewNote,
-                                UNIVERSALID* retViewUnid, IDHANDLE* retCollapsedList,
-                                IDHANDLE* retSelectedList);
+                                uint16_t openFlags, IDHANDLE unreadList, HCOLLECTION* retCollection,
+                                NOTEHANDLE* retViewNote, UNIVERSALID* retViewUnid,
+                                IDHANDLE* retCollapsedList, IDHANDLE* retSelectedList);
 QIXAPI STATUS TAVCloseCollection(HCOLLECTION collection);
 /* Moves skipCount entries from `position` with skipNavigator, then returns up to returnCount
  * entries (returnMask READ_MASK_NOTEID: an array of NOTEID) in a new memory handle, or no handle
@@ -150,11 +151,10 @@ QIXAPI STATUS TAVCloseCollection(HCOLLECTION collection);
  * SIGNAL_MORE_ENTRIES while entries follow the last one returned. Outputs but the buffer may
  * be null. */
 QIXAPI STATUS TAVReadEntries(HCOLLECTION collection, COLLECTIONPOSITION* position,
-                             uint16_t skipNavigator, uint32_t skipCount,
-                             uint16_t returnNavigator, uint32_t returnCount, uint32_t returnMask,
-                             MEMHANDLE* retBuffer, uint16_t* retBufferLength,
-                             uint32_t* retNumberSkipped, uint32_t* retNumberReturned,
-                             uint16_t* retSignalFlags);
+                             uint16_t skipNavigator, uint32_t skipCount, uint16_t returnNavigator,
+                             uint32_t returnCount, uint32_t returnMask, MEMHANDLE* retBuffer,
+                             uint16_t* retBufferLength, uint32_t* retNumberSkipped,
+                             uint32_t* retNumberReturned, uint16_t* retSignalFlags);
 /* Changes whenever a document the view selects is created, changed or deleted. */
 QIXAPI STATUS TAVGetLastModifiedTime(HCOLLECTION collection, TIMEDATE* retTime);
 

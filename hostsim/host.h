@@ -67,6 +67,8 @@ QIXAPI STATUS CreateEventDatabase(const std::string& path = "kovaevents.qix");
 QIXAPI STATUS OpenDatabase(const std::string& path, DBHANDLE* retDb);
 QIXAPI STATUS OpenNote(DBHANDLE db, NOTEID noteId, NOTEHANDLE* retNote);
 QIXAPI STATUS NewNote(DBHANDLE db, NOTEHANDLE* retNote);  // unsaved document, like QIXNoteCreate
+// The note id of an open note: 0 until its first store, the assigned id after it.
+QIXAPI STATUS NoteIdOf(NOTEHANDLE note, NOTEID* retNoteId);
 QIXAPI STATUS CloseHandle(QIXHANDLE handle);               // any kind of handle
 
 // ---- Note operations (raise notifications) --------------------------------------------------

@@ -1,0 +1,213 @@
+// Handles and faults of the stand-in server: reuse, kinds, exhaustion and Reset; failing calls by
+// count, by position and sticky, their failure values, and the call counters.
+#include "tests/hostsim/hostsim_fixture.h"
+
+namespace hostsimtest {
+namespace {
+
+using HandlesTest = HostsimTest;
+using FaultsTest = HostsimTest;
+
+TEST_F(HandlesTest, ReuseKindsAndReset) {
+    ASSERT_EQ(0u, qixsim::OpenHandleCount());
+    DBHANDLE db = QIX_NULLHANDLE;
+    ASSERT_EQ(0, QIXDbOpen("log.qix", &db));
+    EXPECT_NE(QIX_NULLHANDLE, db);
+    NOTEHANDLE note = QIX_NULLHANDLE;
+    ASSERT_EQ(0, QIXNoteCreate(db, &note));
+    EXPECT_NE(db, note);
+    EXPECT_EQ(2u, qixsim::OpenHandleCount());
+
+    // Wrong kind: refused, and the handle stays usable.
+    EXPECT_EQ(ERR_QIX_INVALID_HANDLE, QIXNoteClose(db));
+    EXPECT_EQ(ERR_QIX_INVALID_HANDLE, QIXDbClose(note));
+    EXPECT_EQ(ERR_QIX_INVALID_HANDLE, OSMemFree(note));
+    EXPECT_EQ(nullptr, OSLockObject(db));
+    EXPECT_EQ(0, QIXItemGetTextListEntries(db, "Form"));
+    char path[QIX_MAXPATH];
+    EXPECT_EQ(ERR_QIX_INVALID_HANDLE, QIXDbPathGet(note, path, nullptr));
+    ASSERT_EQ(0, QIXDbPathGet(db, path, nullptr));
+    EXPECT_STREQ("log.qix", path);
+
+    // A freed number is issued again, to whichever kind asks next.
+    ASSERT_EQ(0, QIXNoteClose(note));
+    EXPECT_EQ(ERR_QIX_INVALID_HANDLE, QIXNoteClose(note));
+    EXPECT_EQ(ERR_QIX_INVALID_HANDLE, QIXItemSetText(note, "A", "b", 1));
+    MEMHANDLE block = QIX_NULLHANDLE;
+    ASSERT_EQ(0, OSMemAlloc(0, 4, &block));
+    EXPECT_EQ(note, block);
+    EXPECT_EQ(ERR_QIX_INVALID_HANDLE, QIXNoteClose(block));
+    EXPECT_EQ(0, qixsim::CloseHandle(block));  // the host closes any kind
+    EXPECT_EQ(ERR_QIX_INVALID_HANDLE, qixsim::CloseHandle(block));
+    EXPECT_EQ(ERR_QIX_INVALID_HANDLE, QIXDbClose(QIX_NULLHANDLE));
+    EXPECT_EQ(1u, qixsim::OpenHandleCount());
+
+    // Last freed, first reissued.
+    MEMHANDLE first = QIX_NULLHANDLE, second = QIX_NULLHANDLE, again = QIX_NULLHANDLE;
+    ASSERT_EQ(0, OSMemAlloc(0, 4, &first));
+    ASSERT_EQ(0, OSMemAlloc(0, 4, &second));
+    ASSERT_EQ(0, OSMemFree(first));
+    ASSERT_EQ(0, OSMemFree(second));
+    ASSERT_EQ(0, OSMemAlloc(0, 4, &again));
+    EXPECT_EQ(second, again);
+    ASSERT_EQ(0, OSMemFree(again));
+
+    qixsim::Reset();
+    EXPECT_EQ(0u, qixsim::OpenHandleCount());
+    EXPECT_EQ(ERR_QIX_INVALID_HANDLE, QIXDbPathGet(db, path, nullptr));
+}
+
+TEST_F(HandlesTest, ExhaustionAnswersNoHandles) {
+    std::vector<MEMHANDLE> blocks;
+    STATUS status = 0;
+    while (status == 0 && blocks.size() <= 70000) {
+        MEMHANDLE block = QIX_NULLHANDLE;
+        status = OSMemAlloc(0, 1, &block);
+        if (status == 0)
+            blocks.push_back(block);
+    }
+    EXPECT_EQ(ERR_QIX_NO_HANDLES, status);
+    EXPECT_EQ(65535u, blocks.size());
+    EXPECT_EQ(65535u, qixsim::OpenHandleCount());
+    DBHANDLE db = QIX_NULLHANDLE;
+    EXPECT_EQ(ERR_QIX_NO_HANDLES, QIXDbOpen("log.qix", &db));
+    EXPECT_EQ(ERR_QIX_NO_HANDLES, qixsim::DeleteNotes(blocks[0], {1}));
+    ASSERT_EQ(0, OSMemFree(blocks[100]));
+    ASSERT_EQ(0, QIXDbOpen("log.qix", &db));
+    EXPECT_EQ(blocks[100], db);
+    blocks[100] = db;
+    for (QIXHANDLE handle : blocks)
+        EXPECT_EQ(0, qixsim::CloseHandle(handle));
+    EXPECT_EQ(0u, qixsim::OpenHandleCount());
+}
+
+TEST_F(FaultsTest, NextAndNthFailWithoutChangingAnything) {
+    qixsim::FailNext("QIXDbOpen", 0x0111, 2);
+    DBHANDLE db = QIX_NULLHANDLE;
+    EXPECT_EQ(0x0111, QIXDbOpen("log.qix", &db));
+    EXPECT_EQ(0x0111, QIXDbOpen("log.qix", &db));
+    EXPECT_EQ(QIX_NULLHANDLE, db);
+    ASSERT_EQ(0, QIXDbOpen("log.qix", &db));
+    EXPECT_EQ(3u, qixsim::CallCount("QIXDbOpen"));
+    EXPECT_EQ((std::vector<std::string>{"QIXDbOpen", "QIXDbOpen"}), qixsim::FaultsInjected());
+
+    // A failing store stores nothing; a failing read answers 0 length and leaves the buffer.
+    NOTEHANDLE note = QIX_NULLHANDLE;
+    ASSERT_EQ(0, QIXNoteCreate(db, &note));
+    ASSERT_EQ(0, QIXItemSetText(note, "Form", "Order", QIX_TEXT_TERMINATED));
+    qixsim::FailNext("QIXNoteUpdate", ERR_QIX_NO_MEMORY);
+    EXPECT_EQ(ERR_QIX_NO_MEMORY, QIXNoteUpdate(note, 0));
+    EXPECT_TRUE(qixsim::ListNotes("log.qix").empty());
+    qixsim::FailNth("QIXItemGetText", ERR_QIX_NO_MEMORY, 2);
+    EXPECT_EQ("Order", ReadText(note, "Form"));
+    char buffer[8] = "intact";
+    EXPECT_EQ(0, QIXItemGetText(note, "Form", buffer, sizeof buffer));
+    EXPECT_STREQ("intact", buffer);
+    EXPECT_EQ("Order", ReadText(note, "Form"));
+
+    // Failure values of calls that answer no status.
+    MEMHANDLE block = QIX_NULLHANDLE;
+    IDHANDLE table = QIX_NULLHANDLE;
+    ASSERT_EQ(0, OSMemAlloc(0, 4, &block));
+    ASSERT_EQ(0, IDCreateTable(4, &table));
+    ASSERT_EQ(0, IDInsert(table, 7, nullptr));
+    qixsim::FailNext("OSLockObject", 1);
+    qixsim::FailNext("IDEntries", 1);
+    qixsim::FailNext("IDScan", 1);
+    qixsim::FailNext("QIXItemGetTextListEntries", 1);
+    NOTEID id = 0;
+    EXPECT_EQ(nullptr, OSLockObject(block));
+    EXPECT_EQ(0u, IDEntries(table));
+    EXPECT_FALSE(IDScan(table, 1, &id));
+    EXPECT_EQ(0, QIXItemGetTextListEntries(note, "Form"));
+    EXPECT_NE(nullptr, OSLockObject(block));
+    EXPECT_EQ(1u, IDEntries(table));
+
+    // Every call from now on, until cleared.
+    qixsim::FailNext("QIXNoteCreate", 0x0222, UINT32_MAX);
+    NOTEHANDLE other = QIX_NULLHANDLE;
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(0x0222, QIXNoteCreate(db, &other));
+    qixsim::ClearFaults();
+    EXPECT_TRUE(qixsim::FaultsInjected().empty());
+    ASSERT_EQ(0, QIXNoteCreate(db, &other));
+    EXPECT_EQ(5u, qixsim::OpenHandleCount());  // db, two notes, block, table
+}
+
+TEST_F(FaultsTest, NthCallStickyAndCounters) {
+    DBHANDLE db = QIX_NULLHANDLE;
+    ASSERT_EQ(0, qixsim::OpenDatabase("log.qix", &db));  // the host's calls are not counted
+    EXPECT_EQ(0u, qixsim::TotalCallCount());
+
+    TIMEDATE now{};
+    qixsim::FailNthCall(2, 0x0333);
+    OSCurrentTIMEDATE(&now);  // counted, but a call that cannot fail is not numbered
+    NOTEHANDLE note = QIX_NULLHANDLE;
+    ASSERT_EQ(0, QIXNoteCreate(db, &note));
+    EXPECT_EQ(0x0333, QIXItemSetText(note, "A", "b", 1));
+    EXPECT_EQ(0, QIXItemSetText(note, "A", "b", 1));
+    EXPECT_EQ((std::vector<std::string>{"QIXItemSetText"}), qixsim::FaultsInjected());
+    EXPECT_EQ(4u, qixsim::TotalCallCount());
+    EXPECT_EQ((std::map<std::string, uint64_t>{
+                  {"OSCurrentTIMEDATE", 1}, {"QIXNoteCreate", 1}, {"QIXItemSetText", 2}}),
+              qixsim::CallCounts());
+
+    qixsim::ClearFaults();
+    qixsim::FailNthCall(1, 0x0444, true);
+    NOTEID id = 0;
+    EXPECT_EQ(0x0444, QIXNoteGetInfo(note, NOTE_INFO_ID, &id));
+    EXPECT_EQ(0x0444, QIXNoteGetInfo(note, NOTE_INFO_ID, &id));  // sticky: it keeps failing
+    EXPECT_EQ(1, QIXItemGetTextListEntries(note, "A"));          // other operations do not
+    EXPECT_EQ((std::vector<std::string>{"QIXNoteGetInfo", "QIXNoteGetInfo"}),
+              qixsim::FaultsInjected());
+
+    qixsim::ResetCallCounts();
+    EXPECT_EQ(0u, qixsim::TotalCallCount());
+    EXPECT_EQ(0u, qixsim::CallCount("QIXItemSetText"));
+    EXPECT_EQ(0u, qixsim::CallCount("NoSuchOperation"));
+    EXPECT_TRUE(qixsim::CallCounts().empty());
+}
+
+// Runs a create-store-read sequence with its N-th server API call failing, for N = 1, 2, ...
+// until a run completes without a fault: every run must end in success or a clean error, with
+// no handle left open (but the one whose close failed) and no half-stored note.
+TEST_F(FaultsTest, FaultLoopEndsCleanlyAtEveryCall) {
+    bool completed = false;
+    for (uint64_t n = 1; n < 50 && !completed; ++n) {
+        qixsim::Reset();
+        ASSERT_EQ(0, qixsim::CreateDatabase("a.qix"));
+        qixsim::FailNthCall(n, ERR_QIX_NO_MEMORY);
+        STATUS status = 0;
+        {
+            kova::DbGuard db;
+            kova::NoteGuard note;
+            status = QIXDbOpen("a.qix", db.Out());
+            if (status == 0)
+                status = QIXNoteCreate(db.Get(), note.Out());
+            if (status == 0)
+                status = QIXItemSetText(note.Get(), "Form", "Order", 5);
+            if (status == 0)
+                status = QIXNoteUpdate(note.Get(), 0);
+            if (status == 0 && ReadText(note.Get(), "Form") != "Order")
+                status = 1;
+        }
+        const std::vector<std::string> faults = qixsim::FaultsInjected();
+        const bool fired = !faults.empty();
+        const bool closeFailed =
+            fired && (faults[0] == "QIXNoteClose" || faults[0] == "QIXDbClose");
+        EXPECT_EQ(closeFailed ? 1u : 0u, qixsim::OpenHandleCount()) << n;
+        const size_t stored = qixsim::ListNotes("a.qix").size();
+        if (status == 0 && !fired) {
+            completed = true;
+            EXPECT_EQ(1u, stored);
+        } else {
+            EXPECT_TRUE(fired) << n;
+            // Only a fault after the store (the 4th call) leaves a stored note behind.
+            EXPECT_EQ(n > 4 ? 1u : 0u, stored) << n;
+        }
+    }
+    EXPECT_TRUE(completed);
+}
+
+}  // namespace
+}  // namespace hostsimtest
