@@ -9,6 +9,10 @@
 // that holds the write lock they answer from the records as they stand (so a refresh logs under
 // the settings in force at that moment), on every other thread from a snapshot that the writer
 // publishes when it releases the lock.
+//
+// Heap blocks: every block these records and lists own (list nodes and their texts, monitored
+// arrays and their strings, TriggerProfile records) comes from malloc/calloc and is released here
+// with free(). Whoever builds one for a record (the profile readers) allocates it the same way.
 #ifndef KOVA_PROFILE_RECORDS_H
 #define KOVA_PROFILE_RECORDS_H
 
@@ -115,22 +119,29 @@ int32_t isLogDatabaseEnabled() noexcept;
 
 // Exclusive hold of the profile records for a refresh or a clean-up. While held, the log
 // accessors on this thread read the records live; on release the log settings in force are
-// published to every other thread. Not re-entrant.
+// published to every other thread. Not re-entrant: a nested one on the same thread is a no-op.
 class ProfileWriteLock {
 public:
-    ProfileWriteLock();
+    ProfileWriteLock() noexcept;
     ~ProfileWriteLock();
     ProfileWriteLock(const ProfileWriteLock&) = delete;
     ProfileWriteLock& operator=(const ProfileWriteLock&) = delete;
+
+private:
+    bool locked_ = false;
 };
 
-// Shared hold for reading the trigger chain and records from a notification.
+// Shared hold for reading the trigger chain and records from a notification. On a thread that
+// already holds the write lock (or this read lock) it is a no-op, so it can never self-deadlock.
 class ProfileReadLock {
 public:
-    ProfileReadLock();
+    ProfileReadLock() noexcept;
     ~ProfileReadLock();
     ProfileReadLock(const ProfileReadLock&) = delete;
     ProfileReadLock& operator=(const ProfileReadLock&) = delete;
+
+private:
+    bool locked_ = false;
 };
 
 // True on the thread that holds the ProfileWriteLock.

@@ -1,0 +1,150 @@
+// The event table writer: opens "kovaevents.qix" for one call and writes one Event document per
+// connector id of the list it is handed, in list order. The list is always consumed: ids that
+// could not be written (database not opened, a create failed) are released here.
+#include "capture/eventwriter.h"
+
+#include <cstdio>
+
+#include "capture/context.h"
+#include "hostapi/handles.h"
+#include "hostapi/qixapi.h"
+#include "log/logline.h"
+
+namespace kova {
+
+namespace {
+
+constexpr size_t kUnidTextSize = 33;  // 32 hexadecimal digits and the terminator
+constexpr size_t kPickFieldsSize = 256;
+constexpr size_t kPathSize = QIX_MAXPATH;
+constexpr size_t kEventTimeTextSize = 80;
+constexpr uint16_t kEventTimeTextLimit = 80;
+constexpr size_t kEventIdSize = 256;
+
+// The texts shared by every Event document of one call, formed once before the loop.
+struct EventTexts {
+    const char* eventType;
+    const char* formName;
+    char unid[kUnidTextSize];
+    char pickFields[kPickFieldsSize];
+    char dbPath[kPathSize];             // as the server returned it (for the log line)
+    char normalizedPath[kPathSize];     // written as "DBPath"
+    char timeText[kEventTimeTextSize];  // for the log line only
+    TIMEDATE eventTime;
+    double status;
+};
+
+void ReportItem(STATUS status, const char* message) noexcept {
+    if (status != 0)
+        LogLine(LOG_ERROR, message);
+}
+
+// Creates, fills and stores one Event document; false when the create failed.
+bool WriteEventDocument(DBHANDLE db, const EventTexts& texts, const char* connectorId) noexcept {
+    NoteGuard note;
+    if (QIXNoteCreate(db, note.Out()) != 0)
+        return false;
+    const NOTEHANDLE h = note.Get();
+
+    ORIGINATORID eventOid{};
+    QIXNoteGetInfo(h, NOTE_INFO_ORIGINATOR, &eventOid);
+    char eventId[kEventIdSize];
+    std::snprintf(
+        eventId, sizeof eventId, "%08X%08X%08X%08X", static_cast<unsigned>(eventOid.note.word[1]),
+        static_cast<unsigned>(eventOid.note.word[0]), static_cast<unsigned>(eventOid.file.word[1]),
+        static_cast<unsigned>(eventOid.file.word[0]));
+
+    ReportItem(QIXItemSetText(h, "EventId", eventId, QIX_TEXT_TERMINATED),
+               "Error updateing Event ID");
+    ReportItem(QIXItemSetText(h, "EventType", texts.eventType, QIX_TEXT_TERMINATED),
+               "Error updateing Event Type");
+    ReportItem(QIXItemSetText(h, "DBPath", texts.normalizedPath, QIX_TEXT_TERMINATED),
+               "Error updateing Database Path");
+    ReportItem(QIXItemSetText(h, "FormName", texts.formName, QIX_TEXT_TERMINATED),
+               "Error updateing Form");
+    ReportItem(QIXItemSetText(h, "UNID", texts.unid, QIX_TEXT_TERMINATED), "Error updateing UNID");
+    ReportItem(QIXItemSetText(h, "PickFields", texts.pickFields, QIX_TEXT_TERMINATED),
+               "Error updateing NoteID");
+    ReportItem(QIXItemSetNumber(h, "Status", &texts.status), "Error updateing Status");
+    ReportItem(QIXItemSetTime(h, "EventTime", &texts.eventTime), "Error updateing Event Time");
+    ReportItem(QIXItemSetText(h, "ConnectorId", connectorId, QIX_TEXT_TERMINATED),
+               "Error updateing Connector ID");
+    ReportItem(QIXItemSetText(h, "Form", "Event", QIX_TEXT_TERMINATED), "Error updateing Form");
+
+    LogFormat(LOG_INFO,
+              "Updating event table: UNID: %s, Pick Fields: %s, EventType: %s, Database Name: "
+              "%s, Timestamp: %s \n",
+              texts.unid, texts.pickFields, texts.eventType, texts.dbPath, texts.timeText);
+
+    QIXNoteUpdate(h, 0);
+    return true;  // the guard closes the note
+}
+
+void FormTexts(EventTexts* texts, const ORIGINATORID& originatorId, NOTEID noteId,
+               DBHANDLE dbHandle, int32_t status) noexcept {
+    std::snprintf(texts->unid, sizeof texts->unid, "%08X%08X%08X%08X",
+                  static_cast<unsigned>(originatorId.file.word[1]),
+                  static_cast<unsigned>(originatorId.file.word[0]),
+                  static_cast<unsigned>(originatorId.note.word[1]),
+                  static_cast<unsigned>(originatorId.note.word[0]));
+    std::snprintf(texts->pickFields, sizeof texts->pickFields, "NoteID:%X",
+                  static_cast<unsigned>(noteId));
+
+    texts->eventTime = TIMEDATE{};
+    OSCurrentTIMEDATE(&texts->eventTime);
+    uint16_t timeLength = 0;
+    if (ConvertTIMEDATEToText(nullptr, nullptr, &texts->eventTime, texts->timeText,
+                              kEventTimeTextLimit, &timeLength) != 0) {
+        timeLength = 0;
+    }
+    if (timeLength > kEventTimeTextSize - 1)
+        timeLength = kEventTimeTextSize - 1;
+    texts->timeText[timeLength] = '\0';
+
+    // An unreadable path leaves "DBPath" empty; the documents are still written.
+    texts->dbPath[0] = '\0';
+    texts->normalizedPath[0] = '\0';
+    if (QIXDbPathGet(dbHandle, texts->dbPath, nullptr) != 0) {
+        texts->dbPath[0] = '\0';
+        LogLine(LOG_ERROR, "Error retrieving database path.\n");
+    } else {
+        texts->dbPath[kPathSize - 1] = '\0';
+        GetNormalizedDbPath(texts->normalizedPath, sizeof texts->normalizedPath, texts->dbPath);
+    }
+    texts->status = static_cast<double>(status);
+}
+
+}  // namespace
+
+void AddEvent(ORIGINATORID originatorId, NOTEID noteId, DBHANDLE dbHandle, const char* eventType,
+              const char* formName, int32_t status, KOVAList* connectorIds) noexcept {
+    DbGuard db;
+    if (QIXDbOpen(kEventDatabase, db.Out()) != 0) {
+        LogFormat(LOG_ERROR, "Error opening event table database: %s\n", kEventDatabase);
+    } else {
+        LogFormat(LOG_DEBUG, "Database %s opened successfully.\n", kEventDatabase);
+
+        EventTexts texts;
+        texts.eventType = eventType != nullptr ? eventType : "";
+        texts.formName = formName != nullptr ? formName : "";
+        FormTexts(&texts, originatorId, noteId, dbHandle, status);
+
+        while (connectorIds != nullptr && *connectorIds != nullptr) {
+            char connectorId[kConnectorIdSize];
+            connectorId[0] = '\0';
+            KOVAListPopHeadString(connectorIds, connectorId, sizeof connectorId);
+            if (!WriteEventDocument(db.Get(), texts, connectorId))
+                break;
+        }
+    }
+
+    LogLine(LOG_DEBUG, "Starting Exit routine.\n");
+    db.Close();
+    // Ids left after an early stop get no document; the list is released all the same.
+    if (connectorIds != nullptr) {
+        KOVAListCleanUp(*connectorIds);
+        *connectorIds = nullptr;
+    }
+}
+
+}  // namespace kova

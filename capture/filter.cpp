@@ -1,0 +1,182 @@
+// The monitoring filter: walks the trigger chain (or, when it is empty, the deprecated
+// configuration profile) and collects the connector ids that want the described change. Reads the
+// profile records under the profile read lock; allocates only the list nodes of matched ids.
+#include "capture/filter.h"
+
+#include <cstring>
+
+#include "hostapi/handles.h"
+#include "hostapi/qixapi.h"
+#include "log/logline.h"
+
+namespace kova {
+
+namespace {
+
+constexpr size_t kFormTitleSize = 130;
+constexpr uint16_t kFormTitleReadLimit = 130;
+constexpr size_t kEntryCopySize = 256;
+constexpr size_t kTitleCopySize = 256;
+
+// Copies `source` into `dest`, cut to fit, always terminated.
+template <size_t N>
+void CopyCut(char (&dest)[N], const char* source) noexcept {
+    size_t i = 0;
+    for (; i + 1 < N && source[i] != '\0'; ++i)
+        dest[i] = source[i];
+    dest[i] = '\0';
+}
+
+template <typename Profile>
+int WantsEventType(int32_t eventType, const Profile& profile) noexcept {
+    switch (eventType) {
+        case EVENT_TYPE_CREATE:
+            return profile.createEnabled != 0 ? 1 : 0;
+        case EVENT_TYPE_UPDATE:
+            return profile.updateEnabled != 0 ? 1 : 0;
+        case EVENT_TYPE_DELETE:
+            return profile.deleteEnabled != 0 ? 1 : 0;
+        default:
+            return 0;
+    }
+}
+
+const char* SkipBlanks(const char* text) noexcept {
+    while (*text == ' ')
+        ++text;
+    return text;
+}
+
+// The "$TITLE" of the form named `formName` into `title`; left empty when the form cannot be
+// found or opened.
+void ReadFormTitle(DBHANDLE db, const char* formName, char (&title)[kFormTitleSize]) noexcept {
+    title[0] = '\0';
+    NOTEID formId = 0;
+    if (TAVFindDesignNote(db, formName, NOTE_CLASS_FORM, &formId) != 0)
+        return;
+    NoteGuard form;
+    if (QIXNoteOpen(db, formId, 0, form.Out()) != 0)
+        return;
+    uint16_t length = QIXItemGetText(form.Get(), "$TITLE", title, kFormTitleReadLimit);
+    if (length > kFormTitleSize - 1)
+        length = kFormTitleSize - 1;
+    title[length] = '\0';
+}
+
+// Does one monitored entry of a trigger profile match the event?
+bool TriggerEntryMatches(const EventContext& context, const char* eventPath, const char* title,
+                         const char* entry, const TriggerProfile& profile) noexcept {
+    char entryCopy[kEntryCopySize];
+    CopyCut(entryCopy, entry);
+    char* colon = std::strchr(entryCopy, ':');
+    if (colon == nullptr) {
+        LogFormat(LOG_DEBUG, "Comparing Database Paths: %s, %s\n", context.dbPath, entry);
+        return std::strcmp(entryCopy, eventPath) == 0 &&
+               IsEventTypeEnabled(context.eventType, &profile) == 1;
+    }
+    *colon = '\0';
+    const char* formPart = colon + 1;
+    LogFormat(LOG_DEBUG,
+              "Comparing Database Paths and Form Names: db_path=%s, form=%s, alias=%s, "
+              "configuration=%s\n",
+              context.dbPath, context.formName, title, entry);
+    return std::strcmp(entryCopy, eventPath) == 0 && formPart[0] != '\0' &&
+           IsContainedInAlias(title, formPart) == 1 &&
+           IsEventTypeEnabled(context.eventType, &profile) == 1;
+}
+
+int WalkTriggerChain(EventContext* context, const char* eventPath, const char* title) noexcept {
+    int result = 0;
+    for (const TriggerProfile* profile = pEventTriggerProfile; profile != nullptr;
+         profile = profile->next) {
+        if (profile->monitored == nullptr)
+            continue;
+        for (int32_t i = 0; i < profile->monitoredNum; ++i) {
+            const char* entry = profile->monitored[i];
+            if (entry == nullptr)
+                continue;
+            if (TriggerEntryMatches(*context, eventPath, title, entry, *profile)) {
+                LogLine(LOG_DEBUG, "Event is monitored!");
+                KOVAListAddUniqueString(&context->connectorIds, profile->connectorID);
+                result = 1;
+                break;  // the rest of this profile's entries are not examined
+            }
+        }
+    }
+    return result;
+}
+
+int CheckConfigurationProfile(EventContext* context, const char* eventPath) noexcept {
+    const ConfigurationProfile& profile = *pConfigurationProfile;
+    if (profile.monitoredNum < 1 || profile.monitored == nullptr)
+        return 0;
+    for (int32_t i = 0; i < profile.monitoredNum; ++i) {
+        const char* entry = profile.monitored[i];
+        if (entry == nullptr)
+            continue;
+        LogFormat(LOG_DEBUG, "Comparing Database Paths: %s, %s\n", context->dbPath, entry);
+        if (std::strcmp(eventPath, entry) == 0 && WantsEventType(context->eventType, profile)) {
+            LogLine(LOG_DEBUG, "Event is monitored!");
+            KOVAListAddUniqueString(&context->connectorIds, profile.connectorID);
+            return 1;
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+
+int CheckIsEventMonitored(EventContext* context) noexcept {
+    if (context == nullptr)
+        return 0;
+    if (context->noteClass != NOTE_CLASS_DOCUMENT || context->formName[0] == '\0')
+        return 0;
+
+    // Server API work first, outside the lock.
+    char title[kFormTitleSize];
+    ReadFormTitle(context->dbHandle, context->formName, title);
+
+    LogLine(LOG_DEBUG, "CheckIsEventMonitored\n");
+    char eventPath[kNormalizedPathSize];
+    GetNormalizedDbPath(eventPath, sizeof eventPath, context->dbPath);
+
+    ProfileReadLock lock;
+    if (pEventTriggerProfile != nullptr)
+        return WalkTriggerChain(context, eventPath, title);
+    return CheckConfigurationProfile(context, eventPath);
+}
+
+int IsContainedInAlias(const char* title, const char* name) noexcept {
+    if (title == nullptr || name == nullptr)
+        return 0;
+    char titleCopy[kTitleCopySize];
+    CopyCut(titleCopy, title);
+    const char* wanted = SkipBlanks(name);
+
+    // Tokens separated by runs of ";", empty tokens skipped.
+    char* cursor = titleCopy;
+    for (;;) {
+        while (*cursor == ';')
+            ++cursor;
+        if (*cursor == '\0')
+            return 0;
+        char* token = cursor;
+        while (*cursor != '\0' && *cursor != ';')
+            ++cursor;
+        if (*cursor == ';')
+            *cursor++ = '\0';
+
+        const char* alias = SkipBlanks(token);
+        LogFormat(LOG_DEBUG, "Comparing alias: tempAlias=%s, alias=%s\n", alias, wanted);
+        if (std::strcmp(alias, wanted) == 0)
+            return 1;
+    }
+}
+
+int IsEventTypeEnabled(int32_t eventType, const TriggerProfile* profile) noexcept {
+    if (profile == nullptr)
+        return 0;
+    return WantsEventType(eventType, *profile);
+}
+
+}  // namespace kova

@@ -1,0 +1,269 @@
+// The monitoring filter: rejection of non-documents, path entries, form aliases, entry syntax
+// (empty form part, drive-letter colon), duplicate connector ids, the trigger chain against the
+// deprecated configuration profile, event types, and a refresh racing the filter.
+#include "capture/filter.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "tests/support/testsupport.h"
+
+namespace {
+
+using kova::EventContext;
+using kovatest::ProfileSpec;
+
+class MonitoringFilterTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        kovatest::ResetAll();
+        ASSERT_EQ(qixsim::CreateDatabase("orders.qix"), 0);
+        ASSERT_EQ(qixsim::CreateForm("orders.qix", "Order; Purchase Order"), 0);
+        ASSERT_EQ(qixsim::OpenDatabase("orders.qix", &db_), 0);
+        kovatest::SetLogSettings(3, 0, 1);
+    }
+    void TearDown() override {
+        for (EventContext* context : contexts_)
+            kova::KOVAListCleanUp(context->connectorIds);
+        qixsim::CloseHandle(db_);
+        kovatest::ResetAll();
+    }
+
+    EventContext* Context(const char* path = "orders.qix", const char* form = "Order",
+                          int32_t eventType = kova::EVENT_TYPE_UPDATE,
+                          uint16_t noteClass = NOTE_CLASS_DOCUMENT) {
+        auto* context = &storage_[contexts_.size()];
+        std::memset(context, 0, sizeof *context);
+        context->dbHandle = db_;
+        std::snprintf(context->dbPath, sizeof context->dbPath, "%s", path);
+        std::snprintf(context->formName, sizeof context->formName, "%s", form);
+        context->eventType = eventType;
+        context->noteClass = noteClass;
+        contexts_.push_back(context);
+        return context;
+    }
+
+    // The filter's answer with exactly one trigger profile holding `entry`.
+    int MatchesSingleEntry(const std::string& entry, const char* form = "Order") {
+        {
+            kova::ProfileWriteLock lock;
+            kova::CleanUpEventTriggerProfile();
+        }
+        kovatest::AddTrigger({{entry}, 1, 1, 1, "c"});
+        return kova::CheckIsEventMonitored(Context("orders.qix", form));
+    }
+
+    DBHANDLE db_ = 0;
+    EventContext storage_[64];
+    std::vector<EventContext*> contexts_;
+};
+
+TEST_F(MonitoringFilterTest, NonDocumentsAndFormlessNotesAreRejectedSilently) {
+    kovatest::AddTrigger({{"orders.qix"}, 1, 1, 1, "c"});
+    qixsim::ResetCallCounts();
+    EventContext* design = Context("orders.qix", "Order", kova::EVENT_TYPE_UPDATE, NOTE_CLASS_FORM);
+    EventContext* formless = Context("orders.qix", "");
+    EXPECT_EQ(kova::CheckIsEventMonitored(design), 0);
+    EXPECT_EQ(kova::CheckIsEventMonitored(formless), 0);
+    EXPECT_EQ(design->connectorIds, nullptr);
+    EXPECT_EQ(formless->connectorIds, nullptr);
+    EXPECT_TRUE(kovatest::LogEntries().empty());
+    EXPECT_EQ(qixsim::TotalCallCount(), 0u);  // not even the form-title lookup
+}
+
+TEST_F(MonitoringFilterTest, PathEntryMatchesTheNormalisedServerPathExactly) {
+    kovatest::AddTrigger({{"sub/orders.qix"}, 1, 1, 1, "conn-1"});
+    EventContext* context = Context("sub\\orders.qix");
+    EXPECT_EQ(kova::CheckIsEventMonitored(context), 1);
+    EXPECT_EQ(kovatest::ListTexts(context->connectorIds), std::vector<std::string>{"conn-1"});
+    EXPECT_EQ(kovatest::LogEntries(),
+              (std::vector<std::string>{
+                  "KOVA:DEBUG:CheckIsEventMonitored\n",
+                  "KOVA:DEBUG:Comparing Database Paths: sub\\orders.qix, sub/orders.qix\n",
+                  "KOVA:DEBUG:Event is monitored!"}));
+
+    EXPECT_EQ(kova::CheckIsEventMonitored(Context("SUB\\orders.qix")), 0);
+    EXPECT_EQ(kova::CheckIsEventMonitored(Context("sub/orders.qix ")), 0);
+    EXPECT_EQ(kova::CheckIsEventMonitored(Context("orders.qix")), 0);
+}
+
+TEST_F(MonitoringFilterTest, FormPartMatchesAnyNameOfTheFormTitle) {
+    EXPECT_EQ(MatchesSingleEntry("orders.qix:Order"), 1);
+    EXPECT_EQ(MatchesSingleEntry("orders.qix:Purchase Order"), 1);  // blank after ";" skipped
+    EXPECT_EQ(MatchesSingleEntry("orders.qix:  Order"), 1);         // leading blanks skipped
+    EXPECT_EQ(MatchesSingleEntry("orders.qix:order"), 0);
+    EXPECT_EQ(MatchesSingleEntry("orders.qix:Order "), 0);  // a trailing blank counts
+    EXPECT_EQ(MatchesSingleEntry("orders.qix:Purchase"), 0);
+    EXPECT_EQ(MatchesSingleEntry("orders.qix:"), 0);             // empty form part
+    EXPECT_EQ(MatchesSingleEntry("orders.qix:Order:Extra"), 0);  // later colons belong to the form
+    EXPECT_EQ(MatchesSingleEntry("other.qix:Order"), 0);
+    // A form without a design note has no title: only path entries can match.
+    EXPECT_EQ(MatchesSingleEntry("orders.qix:Invoice", "Invoice"), 0);
+    EXPECT_EQ(MatchesSingleEntry("orders.qix", "Invoice"), 1);
+}
+
+TEST_F(MonitoringFilterTest, FormComparisonLogsEveryStep) {
+    EXPECT_EQ(MatchesSingleEntry("orders.qix:Purchase Order"), 1);
+    EXPECT_EQ(
+        kovatest::LogEntries(),
+        (std::vector<std::string>{
+            "KOVA:DEBUG:CheckIsEventMonitored\n",
+            "KOVA:DEBUG:Comparing Database Paths and Form Names: db_path=orders.qix, form=Order, "
+            "alias=Order; Purchase Order, configuration=orders.qix:Purchase Order\n",
+            "KOVA:DEBUG:Comparing alias: tempAlias=Order, alias=Purchase Order\n",
+            "KOVA:DEBUG:Comparing alias: tempAlias=Purchase Order, alias=Purchase Order\n",
+            "KOVA:DEBUG:Event is monitored!"}));
+}
+
+TEST(AliasMatching, TokensSplitOnSemicolonRunsWithLeadingBlanksSkipped) {
+    kovatest::ResetAll();
+    EXPECT_EQ(kova::IsContainedInAlias("Order; Purchase Order", "Purchase Order"), 1);
+    EXPECT_EQ(kova::IsContainedInAlias(";;A;;  B;", "B"), 1);
+    EXPECT_EQ(kova::IsContainedInAlias(";;A;;  B;", "  A"), 1);
+    EXPECT_EQ(kova::IsContainedInAlias("A ;B", "A"), 0);  // the token keeps its trailing blank
+    EXPECT_EQ(kova::IsContainedInAlias("A;B", "b"), 0);
+    EXPECT_EQ(kova::IsContainedInAlias("", "A"), 0);
+    EXPECT_EQ(kova::IsContainedInAlias(";;;", "A"), 0);
+    EXPECT_EQ(kova::IsContainedInAlias("AB", "A"), 0);
+    // A title longer than the copy buffer is cut, never overrun.
+    const std::string longTitle = std::string(300, 'x') + ";Tail";
+    EXPECT_EQ(kova::IsContainedInAlias(longTitle.c_str(), "Tail"), 0);
+    EXPECT_EQ(kova::IsContainedInAlias(longTitle.c_str(), std::string(255, 'x').c_str()), 1);
+}
+
+TEST_F(MonitoringFilterTest, DriveLetterColonCutsTriggerEntriesButNotConfigurationEntries) {
+    kovatest::AddTrigger({{"C:/data/orders.qix"}, 1, 1, 1, "trigger"});
+    EXPECT_EQ(kova::CheckIsEventMonitored(Context("C:\\data\\orders.qix")), 0);
+
+    {
+        kova::ProfileWriteLock lock;
+        kova::ResetProfileFlags();
+    }
+    kovatest::SetConfigurationProfile({{"C:/data/orders.qix"}, 1, 1, 1, "configuration"});
+    EventContext* context = Context("C:\\data\\orders.qix");
+    EXPECT_EQ(kova::CheckIsEventMonitored(context), 1);
+    EXPECT_EQ(kovatest::ListTexts(context->connectorIds),
+              std::vector<std::string>{"configuration"});
+}
+
+TEST_F(MonitoringFilterTest, ConnectorIdsAreCollectedOncePerProfileAndOncePerId) {
+    // One profile listing the database twice: one id, and its walk stops at the first match.
+    kovatest::AddTrigger({{"orders.qix", "orders.qix"}, 1, 1, 1, "twice"});
+    EventContext* first = Context();
+    EXPECT_EQ(kova::CheckIsEventMonitored(first), 1);
+    EXPECT_EQ(kovatest::ListTexts(first->connectorIds), std::vector<std::string>{"twice"});
+    size_t comparisons = 0;
+    for (const std::string& line : kovatest::LogEntries()) {
+        comparisons += line.rfind("KOVA:DEBUG:Comparing Database Paths:", 0) == 0 ? 1 : 0;
+    }
+    EXPECT_EQ(comparisons, 1u);
+
+    // A second profile with the same id: still one id. A third with another id is added too;
+    // the chain is walked newest first and each id goes to the head of the list.
+    kovatest::AddTrigger({{"orders.qix"}, 0, 1, 0, "twice"});
+    kovatest::AddTrigger({{"elsewhere.qix", "orders.qix:Order"}, 0, 1, 0, "other"});
+    kovatest::AddTrigger({{"orders.qix"}, 1, 0, 1, "wants-no-updates"});
+    EventContext* all = Context();
+    EXPECT_EQ(kova::CheckIsEventMonitored(all), 1);
+    EXPECT_EQ(kovatest::ListTexts(all->connectorIds), (std::vector<std::string>{"twice", "other"}));
+}
+
+TEST_F(MonitoringFilterTest, TriggerChainShadowsTheDeprecatedConfigurationProfile) {
+    kovatest::SetConfigurationProfile({{"orders.qix"}, 1, 1, 1, "configuration"});
+    kovatest::AddTrigger({{"other.qix"}, 1, 1, 1, "trigger"});
+    EventContext* shadowed = Context();
+    EXPECT_EQ(kova::CheckIsEventMonitored(shadowed), 0);
+    EXPECT_EQ(shadowed->connectorIds, nullptr);
+
+    {
+        kova::ProfileWriteLock lock;
+        kova::CleanUpEventTriggerProfile();
+        kova::profileFlags.triggerProfileEnabled = 0;
+    }
+    EventContext* fallback = Context();
+    EXPECT_EQ(kova::CheckIsEventMonitored(fallback), 1);
+    EXPECT_EQ(kovatest::ListTexts(fallback->connectorIds),
+              std::vector<std::string>{"configuration"});
+
+    // The configuration profile's own event-type flags apply.
+    kovatest::SetConfigurationProfile({{"orders.qix"}, 1, 0, 1, "configuration"});
+    EXPECT_EQ(kova::CheckIsEventMonitored(Context()), 0);
+    EXPECT_EQ(kova::CheckIsEventMonitored(Context("orders.qix", "Order", kova::EVENT_TYPE_CREATE)),
+              1);
+
+    // Without entries: 0 and no comparison logged.
+    kovatest::SetConfigurationProfile({{}, 1, 1, 1, "configuration"});
+    const size_t before = kovatest::LogEntries().size();
+    EXPECT_EQ(kova::CheckIsEventMonitored(Context()), 0);
+    const std::vector<std::string> entries = kovatest::LogEntries();
+    EXPECT_EQ(std::vector<std::string>(entries.begin() + static_cast<long>(before), entries.end()),
+              std::vector<std::string>{"KOVA:DEBUG:CheckIsEventMonitored\n"});
+}
+
+TEST_F(MonitoringFilterTest, EventTypeMustBeWantedAndAnUnknownTypeNeverIs) {
+    kovatest::AddTrigger({{"orders.qix"}, 1, 1, 1, "all"});
+    EXPECT_EQ(kova::CheckIsEventMonitored(Context("orders.qix", "Order", kova::EVENT_TYPE_UNKNOWN)),
+              0);
+
+    kova::TriggerProfile* profile = kovatest::NewTriggerProfile({{}, 1, 0, 0, ""});
+    EXPECT_EQ(kova::IsEventTypeEnabled(kova::EVENT_TYPE_CREATE, profile), 1);
+    EXPECT_EQ(kova::IsEventTypeEnabled(kova::EVENT_TYPE_UPDATE, profile), 0);
+    EXPECT_EQ(kova::IsEventTypeEnabled(kova::EVENT_TYPE_DELETE, profile), 0);
+    profile->createEnabled = 0;
+    profile->deleteEnabled = 1;
+    EXPECT_EQ(kova::IsEventTypeEnabled(kova::EVENT_TYPE_CREATE, profile), 0);
+    EXPECT_EQ(kova::IsEventTypeEnabled(kova::EVENT_TYPE_DELETE, profile), 1);
+    EXPECT_EQ(kova::IsEventTypeEnabled(kova::EVENT_TYPE_UNKNOWN, profile), 0);
+    EXPECT_EQ(kova::IsEventTypeEnabled(3, profile), 0);
+    std::free(profile);
+}
+
+TEST_F(MonitoringFilterTest, RefreshOnAnotherThreadNeverTearsTheWalk) {
+    kovatest::SetLogSettings(0, 0, 0);
+    std::atomic<bool> stop{false};
+    std::thread refresher([&] {
+        for (int round = 0; round < 300; ++round) {
+            kova::ProfileWriteLock lock;
+            kova::ResetProfileFlags();
+            for (int i = 0; i < 3; ++i) {
+                kova::AddEventTriggerProfile(kovatest::NewTriggerProfile(
+                    {{"x.qix", "orders.qix:Order"}, 1, 1, 1, "id-" + std::to_string(i)}));
+            }
+            kova::profileFlags.triggerProfileEnabled = 1;
+        }
+        stop = true;
+    });
+    auto check = [this] {
+        EventContext context;
+        std::memset(&context, 0, sizeof context);
+        context.dbHandle = db_;
+        std::snprintf(context.dbPath, sizeof context.dbPath, "orders.qix");
+        std::snprintf(context.formName, sizeof context.formName, "Order");
+        context.eventType = kova::EVENT_TYPE_UPDATE;
+        context.noteClass = NOTE_CLASS_DOCUMENT;
+        const int result = kova::CheckIsEventMonitored(&context);
+        std::vector<std::string> ids = kovatest::ListTexts(context.connectorIds);
+        kova::KOVAListCleanUp(context.connectorIds);
+        return std::make_pair(result, ids);
+    };
+    // While the refresher runs: either the chain as it was before the first refresh (empty) or
+    // a whole refreshed chain, never a torn one.
+    while (!stop.load()) {
+        const auto [result, ids] = check();
+        EXPECT_EQ(result == 1, !ids.empty());
+        EXPECT_TRUE(ids.empty() || ids.size() == 3u) << ids.size();
+    }
+    refresher.join();
+    const auto [result, ids] = check();
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(ids, (std::vector<std::string>{"id-0", "id-1", "id-2"}));
+}
+
+}  // namespace

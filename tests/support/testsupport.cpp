@@ -1,0 +1,169 @@
+// Test helpers shared by the add-in's test folders (see testsupport.h).
+#include "tests/support/testsupport.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <variant>
+
+#include "hostapi/qixapi.h"
+
+namespace kovatest {
+
+namespace {
+
+constexpr uint64_t kFixedStartHundredths = uint64_t{1709642096} * 100;  // 2024-03-05 12:34:56
+
+char** CopyEntries(const std::vector<std::string>& entries) {
+    if (entries.empty())
+        return nullptr;
+    auto** slots = static_cast<char**>(std::calloc(entries.size(), sizeof(char*)));
+    for (size_t i = 0; i < entries.size(); ++i) {
+        slots[i] = static_cast<char*>(std::malloc(entries[i].size() + 1));
+        std::memcpy(slots[i], entries[i].c_str(), entries[i].size() + 1);
+    }
+    return slots;
+}
+
+void CopyConnector(char (&dest)[kova::kConnectorIdSize], const std::string& id) {
+    std::snprintf(dest, sizeof dest, "%s", id.c_str());
+}
+
+}  // namespace
+
+const TIMEDATE kFixedStart = {{static_cast<uint32_t>(kFixedStartHundredths & 0xFFFFFFFFu),
+                               static_cast<uint32_t>(kFixedStartHundredths >> 32)}};
+
+void ResetAll() {
+    qixsim::Reset();
+    qixsim::UseFixedClock(kFixedStart);
+    kova::ProfileWriteLock lock;
+    kova::ResetProfileFlags();
+    *kova::pConfigurationProfile = kova::ConfigurationProfile{};
+    *kova::pSystemProfile = kova::SystemProfile{};
+    kova::profileFlags = kova::ProfileFlags{};
+}
+
+void SetLogSettings(int32_t level, int32_t console, int32_t database) {
+    kova::ProfileWriteLock lock;
+    kova::pSystemProfile->logLevel = level;
+    kova::pSystemProfile->logConsoleEnabled = console;
+    kova::pSystemProfile->logDatabaseEnabled = database;
+    kova::profileFlags.systemProfileEnabled = 1;
+}
+
+void SetConfigurationLogLevel(int32_t level) {
+    kova::ProfileWriteLock lock;
+    kova::pConfigurationProfile->logLevel = level;
+    kova::profileFlags.systemProfileEnabled = 0;
+}
+
+kova::TriggerProfile* NewTriggerProfile(const ProfileSpec& spec) {
+    auto* profile =
+        static_cast<kova::TriggerProfile*>(std::calloc(1, sizeof(kova::TriggerProfile)));
+    profile->monitored = CopyEntries(spec.monitored);
+    profile->monitoredNum = static_cast<int32_t>(spec.monitored.size());
+    profile->createEnabled = spec.createEnabled;
+    profile->updateEnabled = spec.updateEnabled;
+    profile->deleteEnabled = spec.deleteEnabled;
+    CopyConnector(profile->connectorID, spec.connectorId);
+    return profile;
+}
+
+kova::TriggerProfile* AddTrigger(const ProfileSpec& spec) {
+    kova::TriggerProfile* profile = NewTriggerProfile(spec);
+    kova::ProfileWriteLock lock;
+    kova::AddEventTriggerProfile(profile);
+    kova::profileFlags.triggerProfileEnabled = 1;
+    return profile;
+}
+
+void SetConfigurationProfile(const ProfileSpec& spec) {
+    kova::ProfileWriteLock lock;
+    kova::CleanUpConfigurationProfile();
+    kova::ConfigurationProfile* profile = kova::pConfigurationProfile;
+    profile->monitored = CopyEntries(spec.monitored);
+    profile->monitoredNum = static_cast<int32_t>(spec.monitored.size());
+    profile->createEnabled = spec.createEnabled;
+    profile->updateEnabled = spec.updateEnabled;
+    profile->deleteEnabled = spec.deleteEnabled;
+    CopyConnector(profile->connectorID, spec.connectorId);
+    kova::profileFlags.configurationProfileEnabled = 1;
+}
+
+std::vector<std::string> ListTexts(kova::KOVAList list) {
+    std::vector<std::string> texts;
+    for (; list != nullptr; list = list->next)
+        texts.emplace_back(list->text);
+    return texts;
+}
+
+StdoutCapture::StdoutCapture() {
+    std::fflush(stdout);
+    char name[] = "/tmp/kovatest-stdout-XXXXXX";
+    captureFd_ = mkstemp(name);
+    if (captureFd_ < 0)
+        return;
+    path_ = name;
+    savedFd_ = dup(STDOUT_FILENO);
+    dup2(captureFd_, STDOUT_FILENO);
+}
+
+StdoutCapture::~StdoutCapture() {
+    Stop();
+}
+
+std::string StdoutCapture::Stop() {
+    if (savedFd_ < 0)
+        return {};
+    std::fflush(stdout);
+    dup2(savedFd_, STDOUT_FILENO);
+    close(savedFd_);
+    savedFd_ = -1;
+    std::string text;
+    lseek(captureFd_, 0, SEEK_SET);
+    char chunk[4096];
+    for (ssize_t n; (n = read(captureFd_, chunk, sizeof chunk)) > 0;) {
+        text.append(chunk, static_cast<size_t>(n));
+    }
+    close(captureFd_);
+    captureFd_ = -1;
+    unlink(path_.c_str());
+    return text;
+}
+
+std::string ItemText(const qixsim::NoteInfo& note, const std::string& name, bool* found) {
+    for (const auto& item : note.items) {
+        if (item.first == name) {
+            if (found != nullptr)
+                *found = true;
+            return qixsim::ItemText(item.second);
+        }
+    }
+    if (found != nullptr)
+        *found = false;
+    return {};
+}
+
+std::vector<std::string> ItemNames(const qixsim::NoteInfo& note) {
+    std::vector<std::string> names;
+    for (const auto& item : note.items)
+        names.push_back(item.first);
+    return names;
+}
+
+std::vector<std::string> LogEntries() {
+    return qixsim::LogEntries();
+}
+
+std::string DefaultTimeText(const TIMEDATE& time) {
+    char text[81] = {};
+    uint16_t length = 0;
+    ConvertTIMEDATEToText(nullptr, nullptr, &time, text, 80, &length);
+    return std::string(text, length);
+}
+
+}  // namespace kovatest
