@@ -1,0 +1,87 @@
+// The dump of the configuration in force: which newer profile forms override the deprecated
+// "Configuration" profile, the event triggers, and the log outputs, all as INFO lines. It only
+// reads the records; the refresh calls it under the profile write lock after a full read.
+#include "profile/dump.h"
+
+#include <cstdint>
+
+#include "log/logline.h"
+#include "profile/records.h"
+
+namespace kova {
+namespace {
+
+constexpr char kTriggerForm[] = "EventTriggerConfiguration";
+constexpr char kSystemForm[] = "SystemConfiguration";
+constexpr char kConfigurationForm[] = "Configuration";
+
+const char* EntryText(char** monitored, int32_t index) noexcept {
+    const char* entry = monitored != nullptr ? monitored[index] : nullptr;
+    return entry != nullptr ? entry : "";
+}
+
+void PrintTriggerChain() noexcept {
+    LogFormat(LOG_INFO, "Event Trigger Profiles:\n");
+    for (const TriggerProfile* profile = pEventTriggerProfile; profile != nullptr;
+         profile = profile->next) {
+        LogFormat(LOG_INFO, "\tEvent Trigger Profile:\n");
+        LogFormat(LOG_INFO, "\t\tConnector ID:\t%s\n", profile->connectorID);
+        LogFormat(LOG_INFO, "\t\tEvent Types:\tCreate:%d\tUpdate:%d\tDelete:%d\n",
+                  static_cast<int>(profile->createEnabled),
+                  static_cast<int>(profile->updateEnabled),
+                  static_cast<int>(profile->deleteEnabled));
+        LogFormat(LOG_INFO, "\t\tDatabase Paths:\n");
+        for (int32_t i = 0; i < profile->monitoredNum; ++i) {
+            LogFormat(LOG_INFO, "\t\t\t%s\n", EntryText(profile->monitored, i));
+        }
+    }
+}
+
+// With no trigger profile read, the trigger accessors answer from the deprecated record.
+void PrintDeprecatedProfile() noexcept {
+    LogFormat(LOG_INFO, "Configuration Profile:\n");
+    LogFormat(LOG_INFO, "\tConnector ID:\t%s\n", getConnectorID());
+    LogFormat(LOG_INFO, "\tEvent Types:\tCreate:%d\tUpdate:%d\tDelete:%d\n",
+              static_cast<int>(isCreateEnabled()), static_cast<int>(isUpdateEnabled()),
+              static_cast<int>(isDeleteEnabled()));
+    LogFormat(LOG_INFO, "\tDatabase Paths:\n");
+    for (int32_t i = 0; i < getMonitoredNum(); ++i) {
+        LogFormat(LOG_INFO, "\t\t%s\n", EntryText(getMonitored(), i));
+    }
+}
+
+}  // namespace
+
+void PrintConfigurationProfile() noexcept {
+    const bool trigger = IsTriggerProfileEnabled() != 0;
+    const bool configuration = IsConfigurationProfileEnabled() != 0;
+    const bool system = IsSystemProfileEnabled() != 0;
+
+    if (trigger && configuration) {
+        LogFormat(LOG_INFO, "%s profile overwrites %s profile!\n", kTriggerForm,
+                  kConfigurationForm);
+    } else if (configuration) {
+        LogFormat(LOG_INFO, "Using deprecated %s profile for event trigger!\n", kConfigurationForm);
+    }
+
+    if (trigger) {
+        PrintTriggerChain();
+    } else if (configuration) {
+        PrintDeprecatedProfile();
+    }
+
+    if (system && configuration) {
+        LogFormat(LOG_INFO, "%s profile overwrites %s profile!\n", kSystemForm, kConfigurationForm);
+    } else if (configuration) {
+        LogFormat(LOG_INFO, "Using deprecated %s profile for system configuration!\n",
+                  kConfigurationForm);
+    }
+
+    if (system || configuration) {
+        LogFormat(LOG_INFO, "Log Outputs:\tConsole:%d\tLog database log.qix:%d\n",
+                  static_cast<int>(isLogConsoleEnabled()),
+                  static_cast<int>(isLogDatabaseEnabled()));
+    }
+}
+
+}  // namespace kova

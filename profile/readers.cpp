@@ -1,0 +1,181 @@
+// The profile document readers: the item names, read limits and accepted values of the three
+// profile forms, and the code that turns one open profile document into its profile record.
+// They run inside the refresh, under the profile write lock that its search callback holds.
+#include "profile/readers.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "capture/context.h"
+#include "hostapi/qixapi.h"
+#include "log/logline.h"
+#include "profile/records.h"
+
+namespace kova {
+namespace {
+
+// Item names of the profile documents.
+constexpr char kItemConnectorId[] = "ConnectorId";
+constexpr char kItemEventTypes[] = "EventTypes";
+constexpr char kItemMonitoredDocuments[] = "MonitoredDocuments";
+constexpr char kItemDatabasePaths[] = "DatabasePaths";
+constexpr char kItemLogLevel[] = "LogLevel";
+constexpr char kItemLogOutputs[] = "LogOutputs";
+
+// Read limits, as the buffer length handed to the server (so at most limit - 1 characters).
+constexpr uint16_t kEntryReadLimit = 130;  // one entry of a text list
+constexpr uint16_t kConnectorIdReadLimit = static_cast<uint16_t>(kConnectorIdSize);
+constexpr uint16_t kLogLevelReadLimit = 256;
+constexpr size_t kPathBufferSize = 256;  // receives a path entry (read limit 130)
+
+static_assert(kConnectorIdReadLimit <= kConnectorIdSize, "ConnectorId read fits the record");
+static_assert(kEntryReadLimit <= kPathBufferSize, "a path entry fits its buffer");
+
+// The log level words and their values; anything else (missing item included) is ERROR.
+struct LevelWord {
+    const char* word;
+    int32_t level;
+};
+constexpr LevelWord kLevelWords[] = {
+    {"NONE", 0},
+    {"ERROR", LOG_ERROR},
+    {"INFO", LOG_INFO},
+    {"DEBUG", LOG_DEBUG},
+};
+constexpr int32_t kUnrecognisedLogLevel = LOG_ERROR;
+
+// Terminates a text the server read into `buffer` (of `size` bytes) at the length it returned,
+// never past the buffer's last byte.
+void TerminateAt(char* buffer, size_t size, uint16_t length) noexcept {
+    const size_t at = length < size ? length : size - 1;
+    buffer[at] = '\0';
+}
+
+// One entry of a text-list item, read with the entry limit and terminated.
+template <size_t N>
+void ReadListEntry(NOTEHANDLE note, const char* item, uint16_t index, char (&buffer)[N]) noexcept {
+    static_assert(N > kEntryReadLimit, "entry buffer holds the read limit and the terminator");
+    const uint16_t length = QIXItemGetTextListEntry(note, item, index, buffer, kEntryReadLimit);
+    TerminateAt(buffer, N, length);
+}
+
+// "ConnectorId" straight into the record's field; the read leaves it terminated.
+void ReadConnectorId(NOTEHANDLE note, char (&connectorId)[kConnectorIdSize]) noexcept {
+    const uint16_t length =
+        QIXItemGetText(note, kItemConnectorId, connectorId, kConnectorIdReadLimit);
+    TerminateAt(connectorId, kConnectorIdSize, length);
+}
+
+int32_t ReadLogLevel(NOTEHANDLE note) noexcept {
+    char text[kLogLevelReadLimit + 1];
+    const uint16_t length = QIXItemGetText(note, kItemLogLevel, text, kLogLevelReadLimit);
+    TerminateAt(text, sizeof text, length);
+    for (const LevelWord& entry : kLevelWords) {
+        if (std::strcmp(text, entry.word) == 0)
+            return entry.level;
+    }
+    return kUnrecognisedLogLevel;
+}
+
+// Sets the event flags that "EventTypes" names; never clears one.
+void ReadEventTypes(NOTEHANDLE note, int32_t* createEnabled, int32_t* updateEnabled,
+                    int32_t* deleteEnabled) noexcept {
+    const uint16_t count = QIXItemGetTextListEntries(note, kItemEventTypes);
+    for (uint16_t i = 0; i < count; ++i) {
+        char entry[kEntryReadLimit + 1];
+        ReadListEntry(note, kItemEventTypes, i, entry);
+        LogFormat(LOG_DEBUG, "EventType %i = '%s'\n", static_cast<int>(i), entry);
+        if (std::strcmp(entry, "Create") == 0) {
+            *createEnabled = 1;
+        } else if (std::strcmp(entry, "Update") == 0) {
+            *updateEnabled = 1;
+        } else if (std::strcmp(entry, "Delete") == 0) {
+            *deleteEnabled = 1;
+        }
+    }
+}
+
+// Fills an emptied record's monitored entries from a path-list item, each entry stored with its
+// backslashes turned into slashes. What cannot be allocated is logged and left out, so that
+// monitoredNum always counts the filled slots at the front of the array.
+void ReadPathList(NOTEHANDLE note, const char* item, char*** monitored,
+                  int32_t* monitoredNum) noexcept {
+    *monitored = nullptr;
+    *monitoredNum = 0;
+    const uint16_t count = QIXItemGetTextListEntries(note, item);
+    if (count == 0)
+        return;
+
+    auto** slots = static_cast<char**>(std::calloc(count, sizeof(char*)));
+    if (slots == nullptr) {
+        LogFormat(LOG_ERROR, "Out of memory: %s entries of a profile document not stored.\n", item);
+        return;
+    }
+    *monitored = slots;
+
+    int32_t stored = 0;
+    for (uint16_t i = 0; i < count; ++i) {
+        char path[kPathBufferSize];
+        const uint16_t length = QIXItemGetTextListEntry(note, item, i, path, kEntryReadLimit);
+        TerminateAt(path, sizeof path, length);
+        const size_t size = std::strlen(path) + 1;
+        auto* copy = static_cast<char*>(std::malloc(size));
+        if (copy == nullptr) {
+            LogFormat(LOG_ERROR, "Out of memory: %s entry '%s' not stored.\n", item, path);
+            continue;
+        }
+        GetNormalizedDbPath(copy, size, path);
+        slots[stored++] = copy;
+        *monitoredNum = stored;
+    }
+}
+
+}  // namespace
+
+int UpdateConfigurationProfile(NOTEHANDLE note) noexcept {
+    ConfigurationProfile* const profile = pConfigurationProfile;
+    CleanUpConfigurationProfile();
+    ReadConnectorId(note, profile->connectorID);
+    ReadEventTypes(note, &profile->createEnabled, &profile->updateEnabled, &profile->deleteEnabled);
+    profile->logLevel = ReadLogLevel(note);
+    ReadPathList(note, kItemDatabasePaths, &profile->monitored, &profile->monitoredNum);
+    return 1;
+}
+
+int UpdateSystemProfile(NOTEHANDLE note) noexcept {
+    SystemProfile* const profile = pSystemProfile;
+    CleanUpSystemProfile();
+    profile->logLevel = ReadLogLevel(note);
+    const uint16_t count = QIXItemGetTextListEntries(note, kItemLogOutputs);
+    for (uint16_t i = 0; i < count; ++i) {
+        char entry[kEntryReadLimit + 1];
+        ReadListEntry(note, kItemLogOutputs, i, entry);
+        if (std::strcmp(entry, "Console") == 0) {
+            profile->logConsoleEnabled = 1;
+        } else if (std::strcmp(entry, "log.qix") == 0) {
+            profile->logDatabaseEnabled = 1;
+        }
+    }
+    return 1;
+}
+
+// Answers 0 (and links nothing) only when the record itself cannot be allocated.
+int AddTriggerProfileV75(NOTEHANDLE note) noexcept {
+    auto* profile = static_cast<TriggerProfile*>(std::calloc(1, sizeof(TriggerProfile)));
+    if (profile == nullptr) {
+        LogFormat(LOG_ERROR, "Out of memory: event trigger profile not added.\n");
+        return 0;
+    }
+    QIXNoteGetInfo(note, NOTE_INFO_ORIGINATOR, &profile->originatorId);
+    ReadConnectorId(note, profile->connectorID);
+    profile->createEnabled = 0;
+    profile->updateEnabled = 0;
+    profile->deleteEnabled = 0;
+    ReadEventTypes(note, &profile->createEnabled, &profile->updateEnabled, &profile->deleteEnabled);
+    ReadPathList(note, kItemMonitoredDocuments, &profile->monitored, &profile->monitoredNum);
+    AddEventTriggerProfile(profile);
+    return 1;
+}
+
+}  // namespace kova

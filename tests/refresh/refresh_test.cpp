@@ -1,0 +1,515 @@
+// The profile refresh: the change test (nothing changed, a non-latest document deleted, the latest
+// edited, an empty view, all profiles deleted, a failed view lookup), the full read through the
+// search (delivery order, other forms, log level in force), every failure line with its status,
+// and two refreshes racing for the same change.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "hostapi/qixapi.h"
+#include "hostsim/host.h"
+#include "log/logline.h"
+#include "profile/records.h"
+#include "profile/refresh.h"
+#include "tests/profile_docs/docs_fixture.h"
+#include "tests/support/testsupport.h"
+
+namespace {
+
+using docstest::ConsoleLines;
+using docstest::List;
+using docstest::Text;
+using Strings = std::vector<std::string>;
+
+std::string Hex(NOTEID noteId) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%X", static_cast<unsigned int>(noteId));
+    return text;
+}
+
+Strings Containing(const Strings& lines, const std::string& part) {
+    Strings found;
+    for (const std::string& line : lines) {
+        if (line.find(part) != std::string::npos)
+            found.push_back(line);
+    }
+    return found;
+}
+
+std::string Debug(const std::string& message) {
+    return "KOVA:DEBUG:" + message;
+}
+std::string Error(const std::string& message) {
+    return "KOVA:ERROR:" + message;
+}
+std::string Info(const std::string& message) {
+    return "KOVA:INFO:" + message;
+}
+
+std::string NotUpdated() {
+    return Debug("Profile refreshed but not updated!\n");
+}
+std::string Latest(NOTEID noteId) {
+    return Debug("Latest profile NoteID=" + Hex(noteId) + "!\n");
+}
+std::string TriggerAdded() {
+    return Debug("Event Trigger Profile added!\n");
+}
+
+bool IsZero(const ORIGINATORID& id) {
+    const ORIGINATORID zero{};
+    return std::memcmp(&id, &zero, sizeof zero) == 0;
+}
+
+Strings ChainConnectors() {
+    Strings ids;
+    for (const kova::TriggerProfile* p = kova::pEventTriggerProfile; p != nullptr; p = p->next) {
+        ids.emplace_back(p->connectorID);
+    }
+    return ids;
+}
+
+class RefreshTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        kovatest::ResetAll();
+        ASSERT_EQ(qixsim::CreateEventDatabase(), 0);
+        ASSERT_EQ(qixsim::OpenDatabase("kovaevents.qix", &db_), 0);
+        // Every line of a refresh to the console, until a document says otherwise.
+        kovatest::SetConfigurationLogLevel(kova::LOG_DEBUG);
+    }
+    void TearDown() override {
+        if (db_ != QIX_NULLHANDLE)
+            qixsim::CloseHandle(db_);
+        kovatest::SetLogSettings(0, 0, 0);  // free the records quietly
+        kova::ProfileWriteLock lock;
+        kova::ResetProfileFlags();
+    }
+
+    NOTEID Doc(const std::string& form, qixsim::Items items) {
+        items.insert(items.begin(), {"Form", Text(form)});
+        NOTEID noteId = 0;
+        EXPECT_EQ(qixsim::CreateDocument("kovaevents.qix", items, &noteId), 0);
+        return noteId;
+    }
+    NOTEID Trigger(const std::string& connector, qixsim::Items items = {}) {
+        items.insert(items.begin(), {"ConnectorId", Text(connector)});
+        return Doc("EventTriggerConfiguration", items);
+    }
+    void Edit(NOTEID noteId, const qixsim::Items& items) {
+        NOTEHANDLE note = QIX_NULLHANDLE;
+        ASSERT_EQ(qixsim::OpenNote(db_, noteId, &note), 0);
+        ASSERT_EQ(qixsim::SetItems(note, items), 0);
+        ASSERT_EQ(qixsim::StoreNote(note), 0);
+        qixsim::CloseHandle(note);
+    }
+    void Delete(NOTEID noteId) { ASSERT_EQ(qixsim::DeleteNote(db_, noteId), 0); }
+
+    // Runs one refresh; answers its console lines and stores its result in status_.
+    Strings Refresh() {
+        kovatest::StdoutCapture capture;
+        status_ = kova::ReadProfile();
+        return ConsoleLines(capture.Stop());
+    }
+
+    DBHANDLE db_ = QIX_NULLHANDLE;
+    STATUS status_ = 0xFFFF;
+};
+
+TEST_F(RefreshTest, UnchangedProfilesCostOnlyTheViewWalk) {
+    Doc("SystemConfiguration", {{"LogLevel", Text("DEBUG")}, {"LogOutputs", List({"Console"})}});
+    const NOTEID trigger =
+        Trigger("t1", {{"EventTypes", List({"Create"})}, {"MonitoredDocuments", List({"a.qix"})}});
+    Doc("Event", {{"EventType", Text("Create")}});
+
+    EXPECT_EQ(
+        Refresh(),
+        (Strings{
+            Latest(trigger), Debug("System Profile added!\n"), Debug("EventType 0 = 'Create'\n"),
+            TriggerAdded(), Info("Event Trigger Profiles:\n"), Info("\tEvent Trigger Profile:\n"),
+            Info("\t\tConnector ID:\tt1\n"),
+            Info("\t\tEvent Types:\tCreate:1\tUpdate:0\tDelete:0\n"), Info("\t\tDatabase Paths:\n"),
+            Info("\t\t\ta.qix\n"), Info("Log Outputs:\tConsole:1\tLog database log.qix:0\n")}));
+    EXPECT_EQ(status_, 0);
+    const kova::TriggerProfile* head = kova::pEventTriggerProfile;
+    ASSERT_NE(head, nullptr);
+
+    const size_t handles = qixsim::OpenHandleCount();
+    qixsim::ResetCallCounts();
+    EXPECT_EQ(Refresh(), (Strings{Latest(trigger), NotUpdated()}));
+    EXPECT_EQ(status_, 0);
+    EXPECT_EQ(kova::pEventTriggerProfile, head);
+    EXPECT_STREQ(head->connectorID, "t1");
+    EXPECT_EQ(qixsim::OpenHandleCount(), handles);
+    // One design lookup, one read per view entry (two profiles), one note open; no document read.
+    const std::map<std::string, uint64_t> expected = {{"QIXDbOpen", 1},
+                                                      {"TAVFindDesignNoteExt", 1},
+                                                      {"TAVOpenCollection", 1},
+                                                      {"TAVReadEntries", 2},
+                                                      {"OSLockObject", 1},
+                                                      {"OSUnlockObject", 1},
+                                                      {"OSMemFree", 2},
+                                                      {"QIXNoteOpen", 1},
+                                                      {"QIXNoteGetInfo", 1},
+                                                      {"QIXNoteClose", 1},
+                                                      {"TAVGetLastModifiedTime", 1},
+                                                      {"TAVCloseCollection", 1},
+                                                      {"QIXDbClose", 1}};
+    std::map<std::string, uint64_t> counts;
+    for (const auto& entry : qixsim::CallCounts()) {
+        if (entry.second != 0 && entry.first.rfind("OSCurrent", 0) != 0 &&
+            entry.first != "ConvertTIMEDATEToText") {
+            counts.insert(entry);
+        }
+    }
+    EXPECT_EQ(counts, expected);
+}
+
+TEST_F(RefreshTest, DeletingANonLatestDocumentOrEditingTheLatestRereads) {
+    const NOTEID a = Trigger("A");
+    const NOTEID b = Trigger("B");
+    Refresh();
+    EXPECT_EQ(ChainConnectors(), (Strings{"B", "A"}));
+
+    // The latest document is the same, but the view changed.
+    Delete(a);
+    Strings lines = Refresh();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines[0], Latest(b));
+    EXPECT_EQ(Containing(lines, "added!"), (Strings{TriggerAdded()}));
+    EXPECT_EQ(ChainConnectors(), (Strings{"B"}));
+    EXPECT_EQ(Refresh(), (Strings{Latest(b), NotUpdated()}));
+
+    // The latest document edited: its sequence moves on.
+    const NOTEID c = Trigger("C");
+    Refresh();
+    Edit(c, {{"ConnectorId", Text("C2")}});
+    lines = Refresh();
+    EXPECT_EQ(Containing(lines, "Connector ID"),
+              (Strings{Info("\t\tConnector ID:\tC2\n"), Info("\t\tConnector ID:\tB\n")}));
+    EXPECT_EQ(kova::profileFlags.latestProfileOriginatorId.sequence, 2u);
+    EXPECT_EQ(Refresh(), (Strings{Latest(c), NotUpdated()}));
+    EXPECT_EQ(qixsim::CallCount("QIXSearch"), 4u);
+}
+
+TEST_F(RefreshTest, EmptyViewIsReadOnceThenStable) {
+    Doc("Event", {{"EventType", Text("Update")}});
+    EXPECT_EQ(Refresh(), Strings{});  // no latest document, nothing found, nothing to dump
+    EXPECT_EQ(status_, 0);
+    EXPECT_EQ(qixsim::CallCount("QIXSearch"), 1u);
+    EXPECT_EQ(qixsim::CallCount("TAVGetLastModifiedTime"), 1u);
+    EXPECT_TRUE(IsZero(kova::profileFlags.latestProfileOriginatorId));
+    EXPECT_NE(kova::profileFlags.profileViewModified.word[0] |
+                  kova::profileFlags.profileViewModified.word[1],
+              0u);
+
+    EXPECT_EQ(Refresh(), (Strings{NotUpdated()}));
+    EXPECT_EQ(qixsim::CallCount("QIXSearch"), 1u);
+}
+
+TEST_F(RefreshTest, DocumentsOfOtherFormsAreOpenedAndIgnored) {
+    Doc("Event", {{"ConnectorId", Text("e")}});
+    Doc("eventtriggerconfiguration", {{"ConnectorId", Text("lower")}});
+    Doc("Configuration ", {{"ConnectorId", Text("blank")}, {"LogLevel", Text("NONE")}});
+    Doc("SYSTEMCONFIGURATION", {{"LogLevel", Text("NONE")}});
+    NOTEID noForm = 0;
+    ASSERT_EQ(qixsim::CreateDocument("kovaevents.qix", {{"ConnectorId", Text("none")}}, &noForm),
+              0);
+    Trigger("real");
+
+    const Strings lines = Refresh();
+    EXPECT_EQ(Containing(lines, "added!"), (Strings{TriggerAdded()}));
+    EXPECT_EQ(ChainConnectors(), (Strings{"real"}));
+    EXPECT_EQ(kova::profileFlags.configurationProfileEnabled, 0);
+    EXPECT_EQ(kova::profileFlags.systemProfileEnabled, 0);
+    EXPECT_EQ(kova::pConfigurationProfile->logLevel, kova::LOG_DEBUG);
+    // The latest profile, then each of the six documents: opened and closed.
+    EXPECT_EQ(qixsim::CallCount("QIXNoteOpen"), 7u);
+    EXPECT_EQ(qixsim::CallCount("QIXNoteClose"), 7u);
+}
+
+TEST_F(RefreshTest, SearchDeliveryOrderDecidesWinnersAndChainOrder) {
+    Doc("Configuration", {{"ConnectorId", Text("first")},
+                          {"LogLevel", Text("DEBUG")},
+                          {"DatabasePaths", List({"one.qix", "two.qix"})}});
+    Trigger("A");
+    Doc("Configuration", {{"ConnectorId", Text("second")},
+                          {"LogLevel", Text("DEBUG")},
+                          {"DatabasePaths", List({"three.qix"})}});
+    Trigger("B");
+    Trigger("C");
+
+    const Strings lines = Refresh();
+    EXPECT_EQ(Containing(lines, "added!"),
+              (Strings{Debug("Configuration Profile added!\n"), TriggerAdded(),
+                       Debug("Configuration Profile added!\n"), TriggerAdded(), TriggerAdded()}));
+    EXPECT_EQ(ChainConnectors(), (Strings{"C", "B", "A"}));
+    EXPECT_STREQ(kova::pConfigurationProfile->connectorID, "second");
+    ASSERT_EQ(kova::pConfigurationProfile->monitoredNum, 1);
+    EXPECT_STREQ(kova::pConfigurationProfile->monitored[0], "three.qix");
+    // The dump says the newer triggers override the deprecated profile and lists them only.
+    EXPECT_EQ(
+        Containing(lines, "Configuration profile"),
+        (Strings{Info("EventTriggerConfiguration profile overwrites Configuration profile!\n"),
+                 Info("Using deprecated Configuration profile for system configuration!\n")}));
+    EXPECT_EQ(Containing(lines, "Connector ID"),
+              (Strings{Info("\t\tConnector ID:\tC\n"), Info("\t\tConnector ID:\tB\n"),
+                       Info("\t\tConnector ID:\tA\n")}));
+}
+
+TEST_F(RefreshTest, LinesObeyTheSettingsAsEachDocumentIsRead) {
+    Trigger("A", {{"EventTypes", List({"Create"})}});
+    Doc("SystemConfiguration", {{"LogLevel", Text("ERROR")}, {"LogOutputs", List({"Console"})}});
+    const NOTEID b = Trigger("B", {{"EventTypes", List({"Update"})}});
+
+    // Before the system profile: the deprecated level (DEBUG). From it on: ERROR, so its own
+    // "added" line, the second trigger's lines and the dump are all filtered.
+    EXPECT_EQ(Refresh(), (Strings{Latest(b), Debug("EventType 0 = 'Create'\n"), TriggerAdded()}));
+    EXPECT_EQ(ChainConnectors(), (Strings{"B", "A"}));
+}
+
+TEST_F(RefreshTest, UnopenableDocumentEndsTheSearchButKeepsEarlierOnes) {
+    Trigger("A");
+    const NOTEID b = Trigger("B");
+    const NOTEID c = Trigger("C");
+    // Call 1 opens the latest profile for the change test, call 2 document A, call 3 document B.
+    qixsim::FailNth("QIXNoteOpen", ERR_QIX_NOTE_DELETED, 3);
+
+    const Strings lines = Refresh();
+    EXPECT_EQ(status_, 0);
+    EXPECT_EQ(
+        lines,
+        (Strings{Latest(c), TriggerAdded(),
+                 Error("Error opening profile document. NoteID: " + Hex(b) + ", Error#: 33032\n"),
+                 Error("Error searching profile database: kovaevents.qix Error#: 264\n"),
+                 Info("Event Trigger Profiles:\n"), Info("\tEvent Trigger Profile:\n"),
+                 Info("\t\tConnector ID:\tA\n"),
+                 Info("\t\tEvent Types:\tCreate:0\tUpdate:0\tDelete:0\n"),
+                 Info("\t\tDatabase Paths:\n")}));
+    EXPECT_EQ(qixsim::FaultsInjected(), (Strings{"QIXNoteOpen"}));
+    EXPECT_EQ(qixsim::CallCount("QIXNoteOpen"), 3u);  // C is not read
+    EXPECT_EQ(ChainConnectors(), (Strings{"A"}));
+}
+
+TEST_F(RefreshTest, UnclosableDocumentEndsTheSearchAfterItWasApplied) {
+    Trigger("A");
+    const NOTEID b = Trigger("B");
+    const NOTEID c = Trigger("C");
+    // Close 1 is the change test's latest profile, close 2 document A, close 3 document B.
+    qixsim::FailNth("QIXNoteClose", ERR_QIX_INVALID_HANDLE, 3);
+
+    const Strings lines = Refresh();
+    EXPECT_EQ(status_, 0);
+    ASSERT_GE(lines.size(), 5u);
+    EXPECT_EQ(
+        Strings(lines.begin(), lines.begin() + 5),
+        (Strings{Latest(c), TriggerAdded(), TriggerAdded(),
+                 Error("Error closing profile document. NoteID: " + Hex(b) + ", Error#: 16644\n"),
+                 Error("Error searching profile database: kovaevents.qix Error#: 260\n")}));
+    EXPECT_EQ(Containing(lines, "Connector ID"),
+              (Strings{Info("\t\tConnector ID:\tB\n"), Info("\t\tConnector ID:\tA\n")}));
+    EXPECT_EQ(qixsim::CallCount("QIXNoteOpen"), 3u);
+    EXPECT_EQ(ChainConnectors(), (Strings{"B", "A"}));
+
+    // The close of the change test's own note is not examined: a failure there reads everything.
+    Edit(c, {{"ConnectorId", Text("C2")}});
+    qixsim::FailNth("QIXNoteClose", ERR_QIX_INVALID_HANDLE, 1);
+    EXPECT_TRUE(Containing(Refresh(), "ERROR").empty());
+    EXPECT_EQ(ChainConnectors(), (Strings{"C2", "B", "A"}));
+}
+
+TEST_F(RefreshTest, FormulaFailureUpdatesStampsButNotRecords) {
+    const NOTEID a = Trigger("A");
+    Refresh();
+    const kova::TriggerProfile* head = kova::pEventTriggerProfile;
+
+    Edit(a, {{"ConnectorId", Text("A2")}});
+    qixsim::FailNext("QIXFormulaCompile", ERR_QIX_FORMULA);
+    EXPECT_EQ(Refresh(),
+              (Strings{Latest(a), Error("Error compiling search formula. Error#: 267\n")}));
+    EXPECT_EQ(status_, 0);
+    EXPECT_EQ(kova::pEventTriggerProfile, head);
+    EXPECT_EQ(ChainConnectors(), (Strings{"A"}));
+
+    // The stamps took the edit, so the next refresh sees nothing new.
+    EXPECT_EQ(Refresh(), (Strings{Latest(a), NotUpdated()}));
+    EXPECT_EQ(ChainConnectors(), (Strings{"A"}));
+    EXPECT_EQ(qixsim::CallCount("QIXSearch"), 1u);
+}
+
+TEST_F(RefreshTest, SearchFailureStillDumpsWhatWasRead) {
+    const NOTEID a = Trigger("A");
+    const size_t handles = qixsim::OpenHandleCount();
+    qixsim::FailNext("QIXSearch", ERR_QIX_NO_MEMORY);
+    EXPECT_EQ(Refresh(),
+              (Strings{Latest(a),
+                       Error("Error searching profile database: kovaevents.qix Error#: 258\n")}));
+    EXPECT_EQ(status_, 0);
+    EXPECT_EQ(kova::pEventTriggerProfile, nullptr);  // reset, then nothing read
+    EXPECT_EQ(qixsim::OpenHandleCount(), handles);   // formula freed, database closed
+}
+
+TEST_F(RefreshTest, MissingEventDatabaseChangesNothing) {
+    qixsim::CloseHandle(db_);
+    db_ = QIX_NULLHANDLE;
+    kovatest::ResetAll();  // a server without "kovaevents.qix"
+    kovatest::SetConfigurationLogLevel(kova::LOG_DEBUG);
+    kova::TriggerProfile* head = kovatest::AddTrigger({{"x.qix"}, 1, 1, 1, "kept"});
+    kova::profileFlags.latestProfileOriginatorId.sequence = 5;
+    kova::profileFlags.profileViewModified.word[0] = 77;
+    const kova::ProfileFlags before = kova::profileFlags;
+
+    EXPECT_EQ(Refresh(),
+              (Strings{Error("Error opening profile database: kovaevents.qix Error#: 16645\n")}));
+    EXPECT_EQ(status_, ERR_QIX_DB_NOT_FOUND & 0x3fff);
+    EXPECT_EQ(std::memcmp(&kova::profileFlags, &before, sizeof before), 0);
+    EXPECT_EQ(kova::pEventTriggerProfile, head);
+    EXPECT_EQ(ChainConnectors(), (Strings{"kept"}));
+}
+
+TEST_F(RefreshTest, DatabaseCloseFailureIsReturnedMasked) {
+    const NOTEID a = Trigger("A");
+    qixsim::FailNext("QIXDbClose", ERR_QIX_INVALID_HANDLE);
+    Strings lines = Refresh();
+    EXPECT_EQ(status_, ERR_QIX_INVALID_HANDLE & 0x3fff);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(),
+              Error("Error closing profile database: kovaevents.qix Error#: 16644\n"));
+    EXPECT_EQ(ChainConnectors(), (Strings{"A"}));  // read before the close
+
+    qixsim::FailNext("QIXDbClose", ERR_QIX_INVALID_HANDLE);
+    lines = Refresh();
+    EXPECT_EQ(status_, ERR_QIX_INVALID_HANDLE & 0x3fff);
+    EXPECT_EQ(lines, (Strings{Latest(a), NotUpdated(),
+                              Error("Error closing profile database: kovaevents.qix Error#: "
+                                    "16644\n")}));
+}
+
+TEST_F(RefreshTest, AllProfilesDeletedFallBackToTheKeptDeprecatedSettings) {
+    const NOTEID configuration = Doc("Configuration", {{"ConnectorId", Text("cfg")},
+                                                       {"LogLevel", Text("INFO")},
+                                                       {"EventTypes", List({"Update"})},
+                                                       {"DatabasePaths", List({"c.qix"})}});
+    const NOTEID system = Doc("SystemConfiguration",
+                              {{"LogLevel", Text("DEBUG")}, {"LogOutputs", List({"Console"})}});
+    const NOTEID trigger = Trigger("t", {{"MonitoredDocuments", List({"m.qix", "n.qix"})}});
+    Refresh();
+    ASSERT_EQ(kova::profileFlags.triggerProfileEnabled, 1);
+
+    Delete(configuration);
+    Delete(system);
+    Delete(trigger);
+    // Under the old settings (DEBUG): the trigger record is logged as it is freed; from the reset
+    // on, the deprecated level INFO is in force and nothing is found to dump.
+    const Strings lines = Refresh();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].rfind(Debug("pEventTriggerProfile="), 0), 0u);
+    EXPECT_NE(lines[0].find(", MonitoredNum=2\n"), std::string::npos);
+
+    EXPECT_EQ(kova::profileFlags.triggerProfileEnabled, 0);
+    EXPECT_EQ(kova::profileFlags.configurationProfileEnabled, 0);
+    EXPECT_EQ(kova::profileFlags.systemProfileEnabled, 0);
+    EXPECT_EQ(kova::pEventTriggerProfile, nullptr);
+    EXPECT_EQ(kova::pConfigurationProfile->monitoredNum, 0);
+    EXPECT_EQ(kova::pConfigurationProfile->updateEnabled, 0);
+    EXPECT_STREQ(kova::pConfigurationProfile->connectorID, "cfg");
+    EXPECT_EQ(kova::GetLogLevel(), kova::LOG_INFO);
+    EXPECT_TRUE(IsZero(kova::profileFlags.latestProfileOriginatorId));
+
+    // The empty view is stable: no further full read (and the DEBUG line is below INFO).
+    EXPECT_EQ(Refresh(), Strings{});
+    EXPECT_EQ(qixsim::CallCount("QIXSearch"), 2u);
+}
+
+// A failed view lookup counts as a change: the documents are read in full, and the zeroed stamps
+// make the next successful refresh read them once more.
+TEST_F(RefreshTest, FailedViewLookupReadsTheProfilesAnyway) {
+    struct Fault {
+        const char* operation;
+        const char* line;
+    };
+    const Fault faults[] = {
+        {"TAVFindDesignNoteExt", "Error TAVFindView. Error# 259\n"},
+        {"TAVOpenCollection", "Error TAVOpenCollection. Error# 259\n"},
+        {"TAVReadEntries", "Error TAVReadEntries. Error# 259\n"},
+        {"QIXNoteOpen", "Error opening Note. Error# 259\n"},
+    };
+    const NOTEID a = Trigger("A");
+    Refresh();
+    const size_t handles = qixsim::OpenHandleCount();
+    uint64_t searches = qixsim::CallCount("QIXSearch");
+    for (const Fault& fault : faults) {
+        SCOPED_TRACE(fault.operation);
+        qixsim::FailNext(fault.operation, ERR_QIX_NO_HANDLES);
+        Strings lines = Refresh();
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(lines[0], Error(fault.line));
+        EXPECT_EQ(Containing(lines, "added!"), (Strings{TriggerAdded()}));
+        EXPECT_EQ(qixsim::CallCount("QIXSearch"), ++searches);
+        EXPECT_TRUE(IsZero(kova::profileFlags.latestProfileOriginatorId));
+        EXPECT_EQ(qixsim::OpenHandleCount(), handles);
+
+        lines = Refresh();
+        EXPECT_EQ(qixsim::CallCount("QIXSearch"), ++searches);
+        EXPECT_EQ(Refresh(), (Strings{Latest(a), NotUpdated()}));
+        EXPECT_EQ(qixsim::CallCount("QIXSearch"), searches);
+    }
+}
+
+TEST_F(RefreshTest, EventDatabaseWithoutTheViewStillConfiguresTheAddIn) {
+    qixsim::CloseHandle(db_);
+    db_ = QIX_NULLHANDLE;
+    kovatest::ResetAll();
+    kovatest::SetConfigurationLogLevel(kova::LOG_DEBUG);
+    ASSERT_EQ(qixsim::CreateDatabase("kovaevents.qix"), 0);
+    ASSERT_EQ(qixsim::CreateDocument("kovaevents.qix", {{"Form", Text("EventTriggerConfiguration")},
+                                                        {"ConnectorId", Text("A")}}),
+              0);
+
+    for (int round = 1; round <= 2; ++round) {
+        const Strings lines = Refresh();
+        EXPECT_EQ(status_, 0);
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(lines[0].rfind(Error("Error TAVFindView. Error# "), 0), 0u);
+        EXPECT_EQ(ChainConnectors(), (Strings{"A"}));
+        EXPECT_EQ(qixsim::CallCount("QIXSearch"), static_cast<uint64_t>(round));
+    }
+}
+
+// Two refreshes that both see the same change before either holds the write lock: only the first
+// reads the documents; the second finds the stamps already current.
+TEST_F(RefreshTest, RacingRefreshesReadOneChangeOnce) {
+    Trigger("A");
+    const uint64_t walks = qixsim::CallCount("TAVGetLastModifiedTime");
+    kovatest::StdoutCapture capture;
+    std::thread first, second;
+    {
+        // While this shared hold lasts both get past the comparison but not to the write lock.
+        kova::ProfileReadLock hold;
+        first = std::thread([] { EXPECT_EQ(kova::ReadProfile(), 0); });
+        second = std::thread([] { EXPECT_EQ(kova::ReadProfile(), 0); });
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (qixsim::CallCount("TAVGetLastModifiedTime") < walks + 2 &&
+               std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    first.join();
+    second.join();
+    const Strings lines = ConsoleLines(capture.Stop());
+
+    EXPECT_EQ(qixsim::CallCount("QIXSearch"), 1u);
+    EXPECT_EQ(qixsim::CallCount("QIXFormulaCompile"), 1u);
+    EXPECT_EQ(Containing(lines, "not updated"), (Strings{NotUpdated()}));
+    EXPECT_EQ(Containing(lines, "added!"), (Strings{TriggerAdded()}));
+    EXPECT_EQ(ChainConnectors(), (Strings{"A"}));
+}
+
+}  // namespace
