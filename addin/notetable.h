@@ -1,0 +1,32 @@
+// The pending-note tables: heap copies of before-stage contexts, parked until the after stage of
+// the same operation takes them out again. hSaveNoteTable is keyed by note handle,
+// hDeleteNoteTable by note id and database handle. Each table has its own mutex, held only while
+// the chain is changed or walked, never across a server API call.
+#ifndef KOVA_ADDIN_NOTETABLE_H
+#define KOVA_ADDIN_NOTETABLE_H
+
+#include "capture/context.h"
+
+namespace kova {
+
+using NoteEntry = EventContext;
+using NoteTable = NoteEntry*;  // head of the chain, newest first; null when empty
+
+extern NoteTable hSaveNoteTable;
+extern NoteTable hDeleteNoteTable;
+
+// Parks a heap copy of `context` at the head of `table` and moves the context's connector ids
+// into it. Always 0; when the entry cannot be allocated an ERROR line is logged and nothing is
+// parked (the context keeps its ids, which the caller releases).
+STATUS AddNoteEntryV75(NoteTable& table, EventContext& context) noexcept;
+// The newest entry with the key, unlinked and handed to the caller, or null.
+NoteEntry* RemoveSaveNoteEntry(NOTEHANDLE noteHandle) noexcept;
+NoteEntry* RemoveDeleteNoteEntry(NOTEID noteId, DBHANDLE dbHandle) noexcept;
+// Releases every entry of the table with its connector ids; the table is empty afterwards.
+void FreeNoteTable(NoteTable& table) noexcept;
+// Releases one unlinked entry with its connector ids (null is allowed).
+void FreeNoteEntry(NoteEntry* entry) noexcept;
+
+}  // namespace kova
+
+#endif  // KOVA_ADDIN_NOTETABLE_H

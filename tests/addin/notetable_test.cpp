@@ -1,0 +1,140 @@
+// The pending-note tables: keys, duplicates newest first, the delete key pair, the entry lines and
+// the "NULL" lines, and FreeNoteTable.
+#include "addin/notetable.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "log/logline.h"
+#include "tests/support/testsupport.h"
+
+namespace {
+
+using kova::EventContext;
+using kova::NoteEntry;
+
+EventContext Context(NOTEHANDLE note, NOTEID id, DBHANDLE db, const char* form) {
+    EventContext context;
+    std::memset(&context, 0, sizeof context);
+    context.noteHandle = note;
+    context.noteId = id;
+    context.dbHandle = db;
+    context.eventType = kova::EVENT_TYPE_UPDATE;
+    std::snprintf(context.dbPath, sizeof context.dbPath, "%s", "shop\\items.qix");
+    std::snprintf(context.formName, sizeof context.formName, "%s", form);
+    context.noteClass = NOTE_CLASS_DOCUMENT;
+    return context;
+}
+
+class NoteTableTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        kovatest::ResetAll();
+        kovatest::SetLogSettings(kova::LOG_DEBUG, 0, 1);  // lines to the log database only
+    }
+    void TearDown() override {
+        kova::FreeNoteTable(kova::hSaveNoteTable);
+        kova::FreeNoteTable(kova::hDeleteNoteTable);
+    }
+};
+
+TEST_F(NoteTableTest, ParkingCopiesTheContextAndMovesItsConnectorIds) {
+    EventContext context = Context(7, 0x1F, 3, "Item");
+    context.originatorId.sequence = 4;
+    kova::KOVAListAddUniqueString(&context.connectorIds, "first");
+    kova::KOVAListAddUniqueString(&context.connectorIds, "second");  // list: second, first
+    EXPECT_EQ(kova::AddNoteEntryV75(kova::hSaveNoteTable, context), 0);
+    EXPECT_EQ(context.connectorIds, nullptr);
+
+    NoteEntry* entry = kova::RemoveSaveNoteEntry(7);
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(entry->noteId, 0x1Fu);
+    EXPECT_EQ(entry->dbHandle, 3);
+    EXPECT_EQ(entry->eventType, kova::EVENT_TYPE_UPDATE);
+    EXPECT_EQ(entry->originatorId.sequence, 4u);
+    EXPECT_STREQ(entry->dbPath, "shop\\items.qix");
+    EXPECT_STREQ(entry->formName, "Item");
+    EXPECT_EQ(entry->noteClass, 0);  // not carried over
+    EXPECT_EQ(kovatest::ListTexts(entry->connectorIds),
+              (std::vector<std::string>{"first", "second"}));  // popped in the order added
+    kova::FreeNoteEntry(entry);
+
+    EXPECT_EQ(kovatest::LogEntries(),
+              (std::vector<std::string>{
+                  "KOVA:DEBUG:AddSaveNoteEntry: Note ID: 1F, Database Path: shop\\items.qix, "
+                  "Form Name: Item\n",
+                  "KOVA:DEBUG:RemoveSaveNoteEntry: Note ID: 1F, Database Path: shop\\items.qix, "
+                  "Form Name: Item\n"}));
+}
+
+TEST_F(NoteTableTest, SameKeyTwiceComesBackNewestFirstThenNull) {
+    EventContext older = Context(9, 1, 3, "Old");
+    EventContext newer = Context(9, 2, 3, "New");
+    EventContext other = Context(10, 3, 3, "Other");
+    kova::AddNoteEntryV75(kova::hSaveNoteTable, older);
+    kova::AddNoteEntryV75(kova::hSaveNoteTable, newer);
+    kova::AddNoteEntryV75(kova::hSaveNoteTable, other);
+    NoteEntry* first = kova::RemoveSaveNoteEntry(9);
+    NoteEntry* second = kova::RemoveSaveNoteEntry(9);
+    ASSERT_NE(first, nullptr);
+    ASSERT_NE(second, nullptr);
+    EXPECT_STREQ(first->formName, "New");
+    EXPECT_STREQ(second->formName, "Old");
+    EXPECT_EQ(first->connectorIds, nullptr);  // an empty list parks as an empty list
+    kova::FreeNoteEntry(first);
+    kova::FreeNoteEntry(second);
+    EXPECT_EQ(kova::RemoveSaveNoteEntry(9), nullptr);
+    EXPECT_EQ(kovatest::LogEntries().back(), "KOVA:DEBUG:RemoveSaveNoteEntry: NULL\n");
+    // The entry in the middle of the chain came out without losing its neighbour.
+    NoteEntry* last = kova::RemoveSaveNoteEntry(10);
+    ASSERT_NE(last, nullptr);
+    kova::FreeNoteEntry(last);
+    EXPECT_EQ(kova::hSaveNoteTable, nullptr);
+}
+
+TEST_F(NoteTableTest, DeleteTableNeedsBothNoteIdAndDatabaseHandle) {
+    EventContext context = Context(0, 0x20, 5, "Item");
+    context.eventType = kova::EVENT_TYPE_DELETE;
+    kova::AddNoteEntryV75(kova::hDeleteNoteTable, context);
+    // Parked in the delete table, logged with the save table's text.
+    EXPECT_EQ(kovatest::LogEntries().back(),
+              "KOVA:DEBUG:AddSaveNoteEntry: Note ID: 20, Database Path: shop\\items.qix, Form "
+              "Name: Item\n");
+    EXPECT_EQ(kova::RemoveDeleteNoteEntry(0x20, 6), nullptr);
+    EXPECT_EQ(kovatest::LogEntries().back(), "KOVA:DEBUG:RemoveDeleteNoteEntry: NULL\n");
+    EXPECT_EQ(kova::RemoveDeleteNoteEntry(0x21, 5), nullptr);
+    EXPECT_EQ(kova::RemoveSaveNoteEntry(0), nullptr);  // the other table does not have it
+    NoteEntry* entry = kova::RemoveDeleteNoteEntry(0x20, 5);
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(kovatest::LogEntries().back(),
+              "KOVA:DEBUG:RemoveDeleteNoteEntry: Note ID: 20, Database Path: shop\\items.qix, "
+              "Form Name: Item\n");
+    kova::FreeNoteEntry(entry);
+}
+
+TEST_F(NoteTableTest, FreeNoteTableEmptiesTheTableWithoutLogging) {
+    for (NOTEID id = 1; id <= 3; ++id) {
+        EventContext context = Context(0, id, 5, "Item");
+        kova::KOVAListAddUniqueString(&context.connectorIds, "c");
+        kova::AddNoteEntryV75(kova::hDeleteNoteTable, context);
+    }
+    const size_t lines = kovatest::LogEntries().size();
+    kova::FreeNoteTable(kova::hDeleteNoteTable);
+    EXPECT_EQ(kova::hDeleteNoteTable, nullptr);
+    EXPECT_EQ(kovatest::LogEntries().size(), lines);
+    EXPECT_EQ(kova::RemoveDeleteNoteEntry(1, 5), nullptr);
+    EXPECT_EQ(kovatest::LogEntries().back(), "KOVA:DEBUG:RemoveDeleteNoteEntry: NULL\n");
+}
+
+TEST_F(NoteTableTest, DebugLinesAreSkippedBelowDebug) {
+    kovatest::SetLogSettings(kova::LOG_INFO, 0, 1);
+    EventContext context = Context(4, 1, 5, "Item");
+    kova::AddNoteEntryV75(kova::hSaveNoteTable, context);
+    kova::FreeNoteEntry(kova::RemoveSaveNoteEntry(4));
+    kova::RemoveSaveNoteEntry(4);
+    EXPECT_TRUE(kovatest::LogEntries().empty());
+}
+
+}  // namespace
