@@ -1,0 +1,144 @@
+// kovahost as a program: the quickstart without arguments, command-line mistakes, an add-in that
+// cannot be loaded, and where the load step's rate goes with a fixed and with the system clock.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace {
+
+struct RunResult {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string Slurp(const std::string& path) {
+    std::ifstream in(path);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// Runs kovahost with `args` (shell words) and collects its exit status and both outputs.
+RunResult Kovahost(const std::string& args) {
+    // Each test runs in its own process, possibly beside another: one file per process.
+    const std::string errFile =
+        testing::TempDir() + "kovahost_cli_err_" + std::to_string(getpid()) + ".txt";
+    const std::string command = std::string(KOVAHOST_PATH) + " " + args + " 2>" + errFile;
+    RunResult run;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr)
+        return run;
+    char chunk[4096];
+    for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;)
+        run.out.append(chunk, n);
+    const int status = pclose(pipe);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.err = Slurp(errFile);
+    std::remove(errFile.c_str());
+    return run;
+}
+
+std::string WriteScenario(const std::string& name, const std::string& text) {
+    const std::string path = testing::TempDir() + std::to_string(getpid()) + "_" + name;
+    std::ofstream(path) << text;
+    return path;
+}
+
+size_t CountOf(const std::string& text, const std::string& what) {
+    size_t count = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+TEST(KovahostCli, WithoutArgumentsRunsTheQuickstartExample) {
+    const RunResult quickstart = Kovahost("");
+    EXPECT_EQ(quickstart.status, 0) << quickstart.err;
+    EXPECT_EQ(quickstart.err, "");
+    const RunResult example = Kovahost(std::string(KOVA_EXAMPLES_DIR) + "/quickstart.yaml");
+    EXPECT_EQ(quickstart.out, example.out);  // the embedded copy is the example
+    EXPECT_NE(quickstart.out.find("Event Listener initialization complete.\n"), std::string::npos);
+    EXPECT_NE(quickstart.out.find("KOVA:INFO:Updating event table: "), std::string::npos);
+    EXPECT_EQ(CountOf(quickstart.out, "\n{\"EventId\":"), 8u);
+
+    const RunResult shown = Kovahost("--show-quickstart");
+    EXPECT_EQ(shown.status, 0);
+    EXPECT_EQ(shown.out, Slurp(std::string(KOVA_EXAMPLES_DIR) + "/quickstart.yaml"));
+}
+
+TEST(KovahostCli, CommandLineMistakesAreBadInputAndRunNothing) {
+    const RunResult unknown = Kovahost("--verbose");
+    EXPECT_EQ(unknown.status, 2);
+    EXPECT_EQ(unknown.out, "");
+    EXPECT_EQ(unknown.err.rfind("kovahost: unknown option --verbose\nusage: kovahost", 0), 0u);
+    EXPECT_EQ(Kovahost("a.yaml b.yaml").status, 2);
+    EXPECT_EQ(Kovahost("--addin").status, 2);
+
+    const RunResult missing = Kovahost("/no/such/scenario.yaml");
+    EXPECT_EQ(missing.status, 2);
+    EXPECT_EQ(missing.out, "");
+    EXPECT_EQ(missing.err, "/no/such/scenario.yaml: cannot open the scenario file\n");
+
+    const RunResult check = Kovahost("--check " + std::string(KOVA_EXAMPLES_DIR) + "/basic.yaml");
+    EXPECT_EQ(check.status, 0);
+    EXPECT_NE(check.out.find(": ok, 11 steps"), std::string::npos);
+    EXPECT_EQ(CountOf(check.out, "\n"), 1u);  // read and checked, nothing run
+
+    const RunResult help = Kovahost("--help");
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("Exit status:"), std::string::npos);
+}
+
+TEST(KovahostCli, AnAddinThatCannotBeLoadedStopsTheRunBeforeAnyStep) {
+    const RunResult run = Kovahost("--addin /no/such/libkovaevents.so");
+    EXPECT_EQ(run.status, 3);
+    EXPECT_EQ(run.out, "");
+    EXPECT_NE(run.err.find("kovahost: cannot load the add-in: /no/such/libkovaevents.so"),
+              std::string::npos);
+    // A library without the two entry points (the stand-in server itself) is refused too.
+    const std::string scenario = WriteScenario("cli_start.yaml", "steps: [start]\n");
+    const RunResult wrong = Kovahost("--addin libqixapi.so " + scenario);
+    EXPECT_EQ(wrong.status, 3);
+    EXPECT_NE(wrong.err.find("does not export MainEntryPoint and ExtMgrCallback"),
+              std::string::npos);
+    // Without a start step no add-in is needed at all.
+    const std::string noStart = WriteScenario("cli_nostart.yaml", "steps: [{print: log}]\n");
+    EXPECT_EQ(Kovahost("--addin /no/such/lib.so " + noStart).status, 0);
+}
+
+TEST(KovahostCli, LoadRateGoesToStandardErrorOnlyWithAFixedClock) {
+    const std::string body =
+        "databases:\n"
+        "  - path: kovaevents.qix\n"
+        "    documents:\n"
+        "      - {Form: EventTriggerConfiguration, ConnectorId: c, EventTypes: [Create], "
+        "MonitoredDocuments: [a.qix]}\n"
+        "  - path: a.qix\n"
+        "steps:\n"
+        "  - start\n"
+        "  - load: {db: a.qix, operations: 36, threads: 3}\n"
+        "  - expect: {events: 12}\n";
+    const RunResult system = Kovahost(WriteScenario("cli_load_system.yaml", body));
+    EXPECT_EQ(system.status, 0) << system.out;
+    EXPECT_NE(system.out.find(" operations/s (36 operations in "), std::string::npos);
+    EXPECT_EQ(system.err, "");
+
+    const RunResult fixed = Kovahost(
+        WriteScenario("cli_load_fixed.yaml", "server: {clock: '2026-01-01 00:00:00'}\n" + body));
+    EXPECT_EQ(fixed.status, 0) << fixed.out;
+    EXPECT_EQ(fixed.out.find("operations/s"), std::string::npos);
+    EXPECT_EQ(fixed.err.rfind("kovahost: load at line 9: ", 0), 0u);
+    EXPECT_NE(fixed.err.find(" operations/s (36 operations in "), std::string::npos);
+    EXPECT_NE(fixed.out.find("-> 12 creates, 6 updates, 6 extended updates, 6 deletes, "
+                             "6 bulk deletes; 0 failed\n-> 12 Event documents written\n"),
+              std::string::npos);
+}
+
+}  // namespace
