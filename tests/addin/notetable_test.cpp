@@ -29,7 +29,7 @@ EventContext Context(NOTEHANDLE note, NOTEID id, DBHANDLE db, const char* form) 
 }
 
 class NoteTableTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         kovatest::ResetAll();
         kovatest::SetLogSettings(kova::LOG_DEBUG, 0, 1);  // lines to the log database only

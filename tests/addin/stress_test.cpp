@@ -29,20 +29,21 @@ struct Expected {
 };
 
 class Worker {
-public:
+  public:
     explicit Worker(unsigned seed) : random_(seed) {}
 
     void Run() {
         qixsim::OpenDatabase("shop/items.qix", &shop_);
         qixsim::OpenDatabase("other.qix", &other_);
-        for (int i = 0; i < kOperationsPerThread; ++i) Step();
+        for (int i = 0; i < kOperationsPerThread; ++i)
+            Step();
         qixsim::CloseHandle(shop_);
         qixsim::CloseHandle(other_);
     }
     const Expected& expected() const { return expected_; }
     long failures() const { return failures_; }
 
-private:
+  private:
     NOTEID Create(DBHANDLE db, STATUS forced) {
         NOTEHANDLE note = 0;
         qixsim::NewNote(db, &note);
@@ -51,7 +52,8 @@ private:
         NOTEID id = 0;
         QIXNoteGetInfo(note, NOTE_INFO_ID, &id);
         qixsim::CloseHandle(note);
-        if (status != forced) ++failures_;
+        if (status != forced)
+            ++failures_;
         return status == 0 ? id : 0;
     }
     bool Update(DBHANDLE db, NOTEID id, STATUS forced) {
@@ -63,7 +65,8 @@ private:
         qixsim::SetItems(note, {{"Title", std::string("changed")}});
         STATUS status = qixsim::StoreNote(note, Pick(2) == 0, forced);
         qixsim::CloseHandle(note);
-        if (status != forced) ++failures_;
+        if (status != forced)
+            ++failures_;
         return status == 0;
     }
     unsigned Pick(unsigned n) { return std::uniform_int_distribution<unsigned>(0, n - 1)(random_); }
@@ -90,10 +93,12 @@ private:
             }
         } else if (op == 3) {
             std::vector<NOTEID> batch;
-            while (!shopNotes_.empty() && batch.size() < 3) batch.push_back(TakeOne(shopNotes_));
+            while (!shopNotes_.empty() && batch.size() < 3)
+                batch.push_back(TakeOne(shopNotes_));
             STATUS status = batch.size() == 1 ? qixsim::DeleteNote(shop_, batch[0], forced)
                                               : qixsim::DeleteNotes(shop_, batch, forced);
-            if (status != forced) ++failures_;
+            if (status != forced)
+                ++failures_;
             if (status == 0) {
                 expected_.shop += static_cast<long>(batch.size());
                 expected_.audit += static_cast<long>(batch.size());
@@ -102,13 +107,16 @@ private:
             }
         } else if (op <= 5 || otherNotes_.empty()) {
             NOTEID id = Create(other_, forced);
-            if (id != 0) otherNotes_.push_back(id);
+            if (id != 0)
+                otherNotes_.push_back(id);
         } else if (op == 6) {
             Update(other_, otherNotes_[Pick(static_cast<unsigned>(otherNotes_.size()))], forced);
         } else {
             NOTEID id = TakeOne(otherNotes_);
-            if (qixsim::DeleteNote(other_, id, forced) != forced) ++failures_;
-            if (forced != 0) otherNotes_.push_back(id);
+            if (qixsim::DeleteNote(other_, id, forced) != forced)
+                ++failures_;
+            if (forced != 0)
+                otherNotes_.push_back(id);
         }
     }
 
@@ -133,7 +141,8 @@ void EditProfiles(NOTEID system, NOTEID trigger, const std::atomic<bool>& done) 
         if (editSystem) {
             qixsim::SetItems(note, {{"Comment", std::string("edit ") + std::to_string(i)}});
         } else {
-            qixsim::SetItems(note, {{"EventTypes", qixsim::TextList{"Create", "Update", "Delete"}}});
+            qixsim::SetItems(note,
+                             {{"EventTypes", qixsim::TextList{"Create", "Update", "Delete"}}});
         }
         qixsim::StoreNote(note);
         qixsim::CloseHandle(note);
@@ -169,15 +178,18 @@ TEST(Stress, ManyThreadsWithProfileEditsLoseAndDuplicateNoEvent) {
                             {"MonitoredDocuments", qixsim::TextList{"shop/items.qix"}}});
 
     std::vector<Worker> workers;
-    for (int i = 0; i < kThreads; ++i) workers.emplace_back(1000u + static_cast<unsigned>(i));
+    for (int i = 0; i < kThreads; ++i)
+        workers.emplace_back(1000u + static_cast<unsigned>(i));
     std::atomic<bool> done{false};
     std::vector<std::thread> threads;
     {
         kovatest::StdoutCapture console;
         ASSERT_EQ(MainEntryPoint(), 0);
-        for (auto& worker : workers) threads.emplace_back([&worker] { worker.Run(); });
+        for (auto& worker : workers)
+            threads.emplace_back([&worker] { worker.Run(); });
         std::thread editor(EditProfiles, system, trigger, std::cref(done));
-        for (auto& thread : threads) thread.join();
+        for (auto& thread : threads)
+            thread.join();
         done.store(true);
         editor.join();
         console.Stop();

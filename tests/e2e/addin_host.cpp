@@ -2,7 +2,6 @@
 #include "tests/e2e/addin_host.h"
 
 #include <dlfcn.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -122,39 +121,6 @@ std::string UnidOf(const std::string& db, NOTEID id) {
         return text;
     }
     return "<no such note>";
-}
-
-ConsoleCapture::ConsoleCapture() {
-    std::fflush(stdout);
-    FILE* file = std::tmpfile();
-    if (file == nullptr)
-        return;
-    captureFd_ = dup(fileno(file));
-    std::fclose(file);
-    savedFd_ = dup(STDOUT_FILENO);
-    dup2(captureFd_, STDOUT_FILENO);
-}
-
-ConsoleCapture::~ConsoleCapture() {
-    Stop();
-}
-
-std::string ConsoleCapture::Stop() {
-    if (savedFd_ < 0)
-        return {};
-    std::fflush(stdout);
-    dup2(savedFd_, STDOUT_FILENO);
-    close(savedFd_);
-    savedFd_ = -1;
-    std::string text;
-    lseek(captureFd_, 0, SEEK_SET);
-    char chunk[4096];
-    for (ssize_t n; (n = read(captureFd_, chunk, sizeof chunk)) > 0;) {
-        text.append(chunk, static_cast<size_t>(n));
-    }
-    close(captureFd_);
-    captureFd_ = -1;
-    return text;
 }
 
 std::vector<std::string> Lines(const std::string& text) {

@@ -7,8 +7,11 @@
 #include <vector>
 
 #include "hostsim/host.h"
+#include "tests/support/stdout_capture.h"
 
 namespace e2e {
+
+using ConsoleCapture = kovatest::StdoutCapture;
 
 using MainEntryPointFn = STATUS (*)();
 using HandlerFn = STATUS (*)(EMRECORD*);
@@ -47,21 +50,7 @@ std::string Item(const qixsim::NoteInfo& note, const std::string& name);
 // The "UNID" text a note of `db` has (file words then note words, as the writer forms it).
 std::string UnidOf(const std::string& db, NOTEID id);
 
-// Captures standard output (the server console) for a scope.
-class ConsoleCapture {
-public:
-    ConsoleCapture();
-    ~ConsoleCapture();
-    ConsoleCapture(const ConsoleCapture&) = delete;
-    ConsoleCapture& operator=(const ConsoleCapture&) = delete;
-    std::string Stop();
-
-private:
-    int savedFd_ = -1;
-    int captureFd_ = -1;
-};
-
-// Lines of `text` that do not start with a time text (the lifecycle lines).
+// The lines of `text`, without their line ends.
 std::vector<std::string> Lines(const std::string& text);
 
 }  // namespace e2e

@@ -31,16 +31,17 @@ STATUS CallHandler(uint16_t notificationId, uint16_t stage, unsigned status, ...
 }
 
 class EventsTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         FreshServer('\\');
         // Two connectors: "shop" wants every kind of change to documents of the form "Article"
         // (an alias of "Item") in the shop database; "audit" wants deletes in the whole database,
         // and names it with a backslash.
-        shopTrigger_ = AddProfile({{"Form", std::string("EventTriggerConfiguration")},
-                                   {"ConnectorId", std::string("shop")},
-                                   {"EventTypes", qixsim::TextList{"Create", "Update", "Delete"}},
-                                   {"MonitoredDocuments", qixsim::TextList{"shop/items.qix:Article"}}});
+        shopTrigger_ =
+            AddProfile({{"Form", std::string("EventTriggerConfiguration")},
+                        {"ConnectorId", std::string("shop")},
+                        {"EventTypes", qixsim::TextList{"Create", "Update", "Delete"}},
+                        {"MonitoredDocuments", qixsim::TextList{"shop/items.qix:Article"}}});
         AddProfile({{"Form", std::string("EventTriggerConfiguration")},
                     {"ConnectorId", std::string("audit")},
                     {"EventTypes", qixsim::TextList{"Delete"}},
@@ -72,7 +73,8 @@ TEST_F(EventsTest, CreateUpdateAndExtendedUpdateOfAMonitoredDocument) {
     // Every Event document carries the ten items in the writer's order.
     for (const auto& note : qixsim::ListDocuments("kovaevents.qix", "Event")) {
         std::vector<std::string> names;
-        for (const auto& item : note.items) names.push_back(item.first);
+        for (const auto& item : note.items)
+            names.push_back(item.first);
         EXPECT_EQ(names, (std::vector<std::string>{"EventId", "EventType", "DBPath", "FormName",
                                                    "UNID", "PickFields", "Status", "EventTime",
                                                    "ConnectorId", "Form"}));
@@ -92,9 +94,8 @@ TEST_F(EventsTest, DeleteAndBulkDeleteWriteOneDocumentPerConnector) {
     // The trigger read last ("audit") heads the chain, so its id is collected first.
     EXPECT_EQ(events[before].connector, "audit");
     EXPECT_EQ(events[before + 1].connector, "shop");
-    EXPECT_EQ(events[before + 1],
-              (Event{"Delete", "shop/items.qix", "Article", events[before + 1].unid,
-                     PickFields(a), "shop"}));
+    EXPECT_EQ(events[before + 1], (Event{"Delete", "shop/items.qix", "Article",
+                                         events[before + 1].unid, PickFields(a), "shop"}));
 
     // b is monitored only by "audit" (its form is not an alias of the shop trigger's form).
     ASSERT_EQ(DeleteDocs("shop/items.qix", {b, c}), 0);

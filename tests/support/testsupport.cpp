@@ -1,9 +1,6 @@
 // Test helpers shared by the add-in's test folders (see testsupport.h).
 #include "tests/support/testsupport.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -99,40 +96,6 @@ std::vector<std::string> ListTexts(kova::KOVAList list) {
     for (; list != nullptr; list = list->next)
         texts.emplace_back(list->text);
     return texts;
-}
-
-StdoutCapture::StdoutCapture() {
-    std::fflush(stdout);
-    char name[] = "/tmp/kovatest-stdout-XXXXXX";
-    captureFd_ = mkstemp(name);
-    if (captureFd_ < 0)
-        return;
-    path_ = name;
-    savedFd_ = dup(STDOUT_FILENO);
-    dup2(captureFd_, STDOUT_FILENO);
-}
-
-StdoutCapture::~StdoutCapture() {
-    Stop();
-}
-
-std::string StdoutCapture::Stop() {
-    if (savedFd_ < 0)
-        return {};
-    std::fflush(stdout);
-    dup2(savedFd_, STDOUT_FILENO);
-    close(savedFd_);
-    savedFd_ = -1;
-    std::string text;
-    lseek(captureFd_, 0, SEEK_SET);
-    char chunk[4096];
-    for (ssize_t n; (n = read(captureFd_, chunk, sizeof chunk)) > 0;) {
-        text.append(chunk, static_cast<size_t>(n));
-    }
-    close(captureFd_);
-    captureFd_ = -1;
-    unlink(path_.c_str());
-    return text;
 }
 
 std::string ItemText(const qixsim::NoteInfo& note, const std::string& name, bool* found) {

@@ -9,6 +9,7 @@
 
 #include "hostsim/host.h"
 #include "profile/records.h"
+#include "tests/support/stdout_capture.h"
 
 namespace kovatest {
 
@@ -42,21 +43,6 @@ void SetConfigurationProfile(const ProfileSpec& spec);
 
 // A KOVAList as a vector, head first; and one built by adding `texts` in order.
 std::vector<std::string> ListTexts(kova::KOVAList list);
-
-// Captures what the process writes to standard output between construction and Stop().
-class StdoutCapture {
-  public:
-    StdoutCapture();
-    ~StdoutCapture();
-    StdoutCapture(const StdoutCapture&) = delete;
-    StdoutCapture& operator=(const StdoutCapture&) = delete;
-    std::string Stop();
-
-  private:
-    int savedFd_ = -1;
-    int captureFd_ = -1;
-    std::string path_;
-};
 
 // The text of item `name` of a note ("" with found = false when missing), and the item names in
 // the note's order.
