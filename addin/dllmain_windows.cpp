@@ -5,16 +5,23 @@
 
 #include <windows.h>
 
+#include <cstdio>
+
 #include "addin/lifecycle.h"
 
 namespace {
 
-// Created at attach and destroyed at detach. The add-in's own locks (profile records, pending
-// tables) are standard mutexes, so no code path needs to take this one.
+// Lives from attach to detach. The shared state the handler changes (profile records, pending
+// tables) is guarded by the add-in's own standard mutexes on every platform, so no code path
+// needs to take this one.
 CRITICAL_SECTION gLibraryLock;
 
 }  // namespace
 
+// Runs under the loader lock: everything called here is noexcept and loads no library; the only
+// waits are for the add-in's own locks, which handler calls hold briefly and never while loading.
+// CleanUp comes before the deregistration, so a notification arriving in between finds both
+// pending-note tables empty.
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
     switch (reason) {
         case DLL_PROCESS_ATTACH:
@@ -24,9 +31,10 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
         case DLL_PROCESS_DETACH:
             kova::CleanUp();
             kova::DeregisterAllEntries();
+            std::fflush(stdout);  // the deregistration lines reach the console before unload
             DeleteCriticalSection(&gLibraryLock);
             break;
-        default:
+        default:  // thread attach and detach: nothing
             break;
     }
     return TRUE;

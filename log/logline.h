@@ -4,6 +4,7 @@
 #define KOVA_LOG_LOGLINE_H
 
 #include <cstddef>
+#include <cstdio>  // __MINGW_PRINTF_FORMAT, the dialect of the C library's vsnprintf
 
 namespace kova {
 
@@ -30,7 +31,9 @@ bool LogLevelPasses(int level) noexcept;
 // Formats into gTextBuffer (bounded, cut to fit) and logs it, but only when the level passes:
 // a filtered call costs a comparison, not a formatting.
 void LogFormat(int level, const char* format, ...) noexcept
-#if defined(__GNUC__)
+#if defined(__MINGW_PRINTF_FORMAT)
+    __attribute__((format(__MINGW_PRINTF_FORMAT, 2, 3)))
+#elif defined(__GNUC__)
     __attribute__((format(printf, 2, 3)))
 #endif
     ;

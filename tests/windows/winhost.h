@@ -1,0 +1,94 @@
+// The Windows test host's tools: kovaevents.dll loaded and unloaded with LoadLibrary/FreeLibrary
+// as the server does it, its export table, console capture, and the stand-in server set-up, note
+// operations and Event look-ups the host's cases share.
+#ifndef KOVA_TESTS_WINDOWS_WINHOST_H
+#define KOVA_TESTS_WINDOWS_WINHOST_H
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "hostsim/host.h"
+
+namespace winhost {
+
+using MainEntryPointFn = STATUS (*)();
+using HandlerFn = STATUS (*)(EMRECORD*);
+
+// kovaevents.dll from the host program's own folder, loaded for the object's lifetime (or until
+// Unload). The entry points are looked up by ordinal, as the server looks them up.
+class AddinLibrary {
+  public:
+    AddinLibrary();
+    ~AddinLibrary();
+    AddinLibrary(const AddinLibrary&) = delete;
+    AddinLibrary& operator=(const AddinLibrary&) = delete;
+
+    bool Loaded() const { return module_ != nullptr; }
+    HMODULE Module() const { return module_; }
+    MainEntryPointFn MainEntryPoint() const { return mainEntryPoint_; }
+    HandlerFn Handler() const { return handler_; }
+    // FreeLibrary: runs the library's detach. True when the library was loaded and freed.
+    bool Unload();
+
+  private:
+    HMODULE module_ = nullptr;
+    MainEntryPointFn mainEntryPoint_ = nullptr;
+    HandlerFn handler_ = nullptr;
+};
+
+// The export directory of a loaded module: ordinal base, entry count and "name@ordinal" texts.
+struct ExportTable {
+    bool present = false;
+    uint32_t ordinalBase = 0;
+    uint32_t functionCount = 0;
+    std::vector<std::string> namedOrdinals;  // in the table's (sorted) name order
+};
+ExportTable ReadExportTable(HMODULE module);
+
+// Redirects standard output (the server console, shared with the add-in through the C runtime)
+// into a temporary file for the object's lifetime or until Stop.
+class ConsoleCapture {
+  public:
+    ConsoleCapture();
+    ~ConsoleCapture();
+    ConsoleCapture(const ConsoleCapture&) = delete;
+    ConsoleCapture& operator=(const ConsoleCapture&) = delete;
+    std::string Stop();
+
+  private:
+    char path_[MAX_PATH] = {};
+    int savedFd_ = -1;
+    int captureFd_ = -1;
+};
+
+// The lines of `text`, without their line ends.
+std::vector<std::string> Lines(const std::string& text);
+
+// A fresh stand-in server with a fixed clock whose paths come back with backslashes: the event
+// database "kovaevents.qix", the monitored "sales/orders.qix" with the form "Order; Purchase
+// Order", and the unmonitored "other.qix".
+void FreshServer();
+NOTEID AddProfile(const qixsim::Items& items);
+
+// Note operations through the host side, as the server performs them (they raise notifications).
+NOTEID CreateDoc(const std::string& db, const std::string& form, STATUS* status = nullptr);
+STATUS UpdateDoc(const std::string& db, NOTEID id, const std::string& title, bool extended);
+STATUS DeleteDoc(const std::string& db, NOTEID id);
+STATUS DeleteDocs(const std::string& db, const std::vector<NOTEID>& ids);
+
+// One Event document, reduced to a comparable text: "type|DBPath|FormName|UNID|PickFields|
+// Status|ConnectorId|Form".
+std::vector<std::string> Events();
+std::string EventText(const std::string& type, const std::string& db, const std::string& form,
+                      const std::string& unid, NOTEID id, const std::string& connector);
+// The "EventId" items of every Event document.
+std::vector<std::string> EventIds();
+// The "UNID" text of a stored note: file words then note words, high word first.
+std::string UnidOf(const std::string& db, NOTEID id);
+
+}  // namespace winhost
+
+#endif  // KOVA_TESTS_WINDOWS_WINHOST_H
