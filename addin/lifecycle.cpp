@@ -48,7 +48,8 @@ void PrintCalling(const char* api, const char* name) noexcept {
 
 STATUS RegisterEntry(int index) noexcept {
     HookEntry& row = ExtensionHookTable[index];
-    if (row.name == nullptr) return 0;
+    if (row.name == nullptr)
+        return 0;
     Print(kSeparator);
     PrintCalling("EMRegister", row.name);
     STATUS status = EMRegister(row.notificationId, row.stageFlags, gHandlerProc, gRecursionID,
@@ -63,7 +64,8 @@ STATUS RegisterEntry(int index) noexcept {
 
 STATUS DeregisterEntry(int index) noexcept {
     HookEntry& row = ExtensionHookTable[index];
-    if (row.name == nullptr) return 0;
+    if (row.name == nullptr)
+        return 0;
     Print(kSeparator);
     PrintCalling("EMDeregister", row.name);
     STATUS status = EMDeregister(row.registrationHandle);
@@ -77,7 +79,8 @@ STATUS DeregisterEntry(int index) noexcept {
 
 void DeregisterAllEntries() noexcept {
     for (int i = 0; ExtensionHookTable[i].name != nullptr; ++i) {
-        if (DeregisterEntry(i) != 0) break;
+        if (DeregisterEntry(i) != 0)
+            break;
     }
 }
 
@@ -88,6 +91,11 @@ void CleanUp() noexcept {
         CleanUpConfigurationProfile();
         CleanUpSystemProfile();
         CleanUpEventTriggerProfile();
+        // The found-flags and change stamps go back to their load-time state with the records:
+        // flags that still claimed the freed records, and stamps that still matched the profile
+        // view, would make a later MainEntryPoint in the same process find "nothing changed" and
+        // run with empty records, monitoring nothing.
+        profileFlags = ProfileFlags{};
     }
     FreeNoteTable(hSaveNoteTable);
     FreeNoteTable(hDeleteNoteTable);
@@ -102,9 +110,8 @@ STATUS Start() {
         return 0;
     }
     Print("Event Listener initialization starting.\n");
-#if !defined(_WIN32)
+    // The UNIX build has no attach step to store it; on Windows attach already did (same value).
     gHandlerProc = ExtMgrCallback;
-#endif
     Print(kSeparator);
     Print("Calling EMCreateRecursionID\n");
     if (EMCreateRecursionID(&gRecursionID) != 0) {
@@ -112,12 +119,14 @@ STATUS Start() {
     } else {
         Print("EMCreateRecursionID Returned Success\n");
         for (int i = 0; ExtensionHookTable[i].name != nullptr; ++i) {
-            if (RegisterEntry(i) != 0) break;
+            if (RegisterEntry(i) != 0)
+                break;
         }
     }
     Print("Processing Profile Database.\n");
     STATUS status = ReadProfile();
-    if (status != 0) Print("KOVA Inbound profile read error!\n");
+    if (status != 0)
+        Print("KOVA Inbound profile read error!\n");
     Print("Event Listener initialization complete.\n");
     std::fflush(stdout);
     return status;

@@ -1,0 +1,80 @@
+// The life cycle inside one process: the unload sequence (CleanUp, then deregistration in table
+// order) and a new start after it, as a host that unloads and reloads the add-in sees them.
+#include "addin/lifecycle.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "addin/notetable.h"
+#include "tests/support/testsupport.h"
+
+namespace {
+
+int Count(const std::string& text, const std::string& what) {
+    int n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++n;
+    return n;
+}
+
+TEST(Lifecycle, UnloadEmptiesStateAndDeregistersThenAStartRegistersAnew) {
+    kovatest::ResetAll();
+    qixsim::CreateEventDatabase();
+    qixsim::CreateDocument("kovaevents.qix", {{"Form", std::string("EventTriggerConfiguration")},
+                                              {"ConnectorId", std::string("c")},
+                                              {"EventTypes", qixsim::TextList{"Update"}},
+                                              {"MonitoredDocuments", qixsim::TextList{"a.qix"}}});
+    {
+        kovatest::StdoutCapture console;
+        ASSERT_EQ(MainEntryPoint(), 0);
+    }
+    ASSERT_EQ(qixsim::RegistrationCount(), 8u);
+    const uint32_t firstHandle = kova::ExtensionHookTable[0].registrationHandle;
+    ASSERT_NE(kova::pEventTriggerProfile, nullptr);
+
+    // A parked entry that never saw its after stage is released by the unload.
+    kova::EventContext context{};
+    kova::AddNoteEntryV75(kova::hDeleteNoteTable, context);
+
+    kovatest::StdoutCapture console;
+    kova::CleanUp();
+    EXPECT_EQ(kova::gHooksRegistered.load(), 0);
+    EXPECT_EQ(kova::pEventTriggerProfile, nullptr);
+    EXPECT_EQ(kova::hDeleteNoteTable, nullptr);
+    EXPECT_EQ(qixsim::RegistrationCount(), 8u);  // CleanUp deregisters nothing
+    kova::DeregisterAllEntries();
+    EXPECT_EQ(qixsim::RegistrationCount(), 0u);
+    std::string text = console.Stop();
+    EXPECT_EQ(Count(text, "Calling EMDeregister with "), 8);
+    EXPECT_EQ(Count(text, "EMDregister Failed"), 0);
+
+    // After CleanUp the once-only flag is clear: a new start performs the whole start-up again.
+    kovatest::StdoutCapture again;
+    EXPECT_EQ(MainEntryPoint(), 0);
+    text = again.Stop();
+    EXPECT_EQ(Count(text, "Calling EMRegister with "), 8);
+    EXPECT_EQ(Count(text, "Already registered"), 0);
+    EXPECT_EQ(qixsim::RegistrationCount(), 8u);
+    EXPECT_NE(kova::ExtensionHookTable[0].registrationHandle, firstHandle);
+    EXPECT_NE(kova::pEventTriggerProfile, nullptr);  // the profiles were read again
+}
+
+TEST(Lifecycle, DeregistrationStopsAtTheFirstFailure) {
+    kovatest::ResetAll();
+    qixsim::CreateEventDatabase();
+    {
+        kovatest::StdoutCapture console;
+        ASSERT_EQ(MainEntryPoint(), 0);
+    }
+    qixsim::FailNth("EMDeregister", ERR_QIX_BAD_REGISTRATION, 3);
+    kovatest::StdoutCapture console;
+    kova::DeregisterAllEntries();
+    const std::string text = console.Stop();
+    EXPECT_EQ(Count(text, "Calling EMDeregister with "), 3);
+    EXPECT_EQ(Count(text, "EMDregister Failed\n"), 1);
+    EXPECT_EQ(qixsim::RegistrationCount(), 6u);
+    EXPECT_EQ(qixsim::CallCount("EMDeregister"), 3u);
+}
+
+}  // namespace
