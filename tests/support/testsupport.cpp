@@ -58,36 +58,36 @@ void SetConfigurationLogLevel(int32_t level) {
     kova::profileFlags.systemProfileEnabled = 0;
 }
 
-kova::TriggerProfile* NewTriggerProfile(const ProfileSpec& spec) {
+kova::TriggerProfile* NewTriggerProfile(const ProfileSpec& wanted) {
     auto* profile =
         static_cast<kova::TriggerProfile*>(std::calloc(1, sizeof(kova::TriggerProfile)));
-    profile->monitored = CopyEntries(spec.monitored);
-    profile->monitoredNum = static_cast<int32_t>(spec.monitored.size());
-    profile->createEnabled = spec.createEnabled;
-    profile->updateEnabled = spec.updateEnabled;
-    profile->deleteEnabled = spec.deleteEnabled;
-    CopyConnector(profile->connectorID, spec.connectorId);
+    profile->monitored = CopyEntries(wanted.monitored);
+    profile->monitoredNum = static_cast<int32_t>(wanted.monitored.size());
+    profile->createEnabled = wanted.createEnabled;
+    profile->updateEnabled = wanted.updateEnabled;
+    profile->deleteEnabled = wanted.deleteEnabled;
+    CopyConnector(profile->connectorID, wanted.connectorId);
     return profile;
 }
 
-kova::TriggerProfile* AddTrigger(const ProfileSpec& spec) {
-    kova::TriggerProfile* profile = NewTriggerProfile(spec);
+kova::TriggerProfile* AddTrigger(const ProfileSpec& wanted) {
+    kova::TriggerProfile* profile = NewTriggerProfile(wanted);
     kova::ProfileWriteLock lock;
     kova::AddEventTriggerProfile(profile);
     kova::profileFlags.triggerProfileEnabled = 1;
     return profile;
 }
 
-void SetConfigurationProfile(const ProfileSpec& spec) {
+void SetConfigurationProfile(const ProfileSpec& wanted) {
     kova::ProfileWriteLock lock;
     kova::CleanUpConfigurationProfile();
     kova::ConfigurationProfile* profile = kova::pConfigurationProfile;
-    profile->monitored = CopyEntries(spec.monitored);
-    profile->monitoredNum = static_cast<int32_t>(spec.monitored.size());
-    profile->createEnabled = spec.createEnabled;
-    profile->updateEnabled = spec.updateEnabled;
-    profile->deleteEnabled = spec.deleteEnabled;
-    CopyConnector(profile->connectorID, spec.connectorId);
+    profile->monitored = CopyEntries(wanted.monitored);
+    profile->monitoredNum = static_cast<int32_t>(wanted.monitored.size());
+    profile->createEnabled = wanted.createEnabled;
+    profile->updateEnabled = wanted.updateEnabled;
+    profile->deleteEnabled = wanted.deleteEnabled;
+    CopyConnector(profile->connectorID, wanted.connectorId);
     kova::profileFlags.configurationProfileEnabled = 1;
 }
 

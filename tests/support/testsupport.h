@@ -33,13 +33,13 @@ struct ProfileSpec {
     std::string connectorId;
 };
 
-// A heap TriggerProfile (calloc, as the readers make them) filled from `spec`, not linked.
-kova::TriggerProfile* NewTriggerProfile(const ProfileSpec& spec);
+// A heap TriggerProfile (calloc, as the readers make them) filled from `wanted`, not linked.
+kova::TriggerProfile* NewTriggerProfile(const ProfileSpec& wanted);
 // Links a new trigger record at the head of the chain and sets triggerProfileEnabled.
-kova::TriggerProfile* AddTrigger(const ProfileSpec& spec);
+kova::TriggerProfile* AddTrigger(const ProfileSpec& wanted);
 // Refills the deprecated configuration profile (entries, flags, connector id) and sets
 // configurationProfileEnabled.
-void SetConfigurationProfile(const ProfileSpec& spec);
+void SetConfigurationProfile(const ProfileSpec& wanted);
 
 // A KOVAList as a vector, head first; and one built by adding `texts` in order.
 std::vector<std::string> ListTexts(kova::KOVAList list);
