@@ -11,6 +11,7 @@
 #include "hostapi/qixapi.h"
 #include "log/logline.h"
 #include "profile/records.h"
+#include "profile/refresh.h"
 
 namespace kova {
 namespace {
@@ -110,6 +111,7 @@ void ReadPathList(NOTEHANDLE note, const char* item, char*** monitored,
     auto** slots = static_cast<char**>(std::calloc(count, sizeof(char*)));
     if (slots == nullptr) {
         LogFormat(LOG_ERROR, "Out of memory: %s entries of a profile document not stored.\n", item);
+        NoteIncompleteRead();
         return;
     }
     *monitored = slots;
@@ -123,6 +125,7 @@ void ReadPathList(NOTEHANDLE note, const char* item, char*** monitored,
         auto* copy = static_cast<char*>(std::malloc(size));
         if (copy == nullptr) {
             LogFormat(LOG_ERROR, "Out of memory: %s entry '%s' not stored.\n", item, path);
+            NoteIncompleteRead();
             continue;
         }
         GetNormalizedDbPath(copy, size, path);
@@ -165,6 +168,7 @@ int AddTriggerProfileV75(NOTEHANDLE note) noexcept {
     auto* profile = static_cast<TriggerProfile*>(std::calloc(1, sizeof(TriggerProfile)));
     if (profile == nullptr) {
         LogFormat(LOG_ERROR, "Out of memory: event trigger profile not added.\n");
+        NoteIncompleteRead();
         return 0;
     }
     QIXNoteGetInfo(note, NOTE_INFO_ORIGINATOR, &profile->originatorId);

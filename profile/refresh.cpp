@@ -34,6 +34,9 @@ constexpr char kTriggerForm[] = "EventTriggerConfiguration";
 constexpr char kConfigurationForm[] = "Configuration";
 constexpr char kSystemForm[] = "SystemConfiguration";
 
+// Set by NoteIncompleteRead during a full read; guarded by the profile write lock.
+bool gReadIncomplete = false;
+
 STATUS Masked(STATUS status) noexcept {
     return static_cast<STATUS>(status & kStatusMask);
 }
@@ -91,6 +94,15 @@ void FormatNoteId(char (&text)[kNoteIdTextSize], NOTEID noteId) noexcept {
     std::snprintf(text, sizeof text, "%X", static_cast<unsigned int>(noteId));
 }
 
+// A read that did not take in every document (no compile, a failed or cut-short search, a record
+// that could not be stored) must not leave stamps that match the view: the records would then stay
+// stale or partial until the documents changed again. Zero stamps make the next refresh read.
+void ForgetStamps() noexcept {
+    std::memset(&profileFlags.latestProfileOriginatorId, 0,
+                sizeof profileFlags.latestProfileOriginatorId);
+    std::memset(&profileFlags.profileViewModified, 0, sizeof profileFlags.profileViewModified);
+}
+
 // Compiles the search formula, resets the records and reads every document through the search
 // callback, then dumps the configuration in force. Runs under the profile write lock.
 void ReadAllProfiles(DBHANDLE* db) noexcept {
@@ -101,16 +113,21 @@ void ReadAllProfiles(DBHANDLE* db) noexcept {
     if (compiled != 0) {
         LogFormat(LOG_ERROR, "Error compiling search formula. Error#: %i\n",
                   static_cast<int>(compiled));
+        ForgetStamps();
         return;
     }
 
     ResetProfileFlags();
+    gReadIncomplete = false;
     const STATUS searched = QIXSearch(*db, formula.Get(), kProfileView, 0, kDocumentsOnly, nullptr,
                                       UpdateProfileV75, db, nullptr);
     if (searched != 0) {
         LogFormat(LOG_ERROR, "Error searching profile database: %s Error#: %i\n", kEventDatabase,
                   static_cast<int>(searched));
     }
+    if (searched != 0 || gReadIncomplete)
+        ForgetStamps();
+    gReadIncomplete = false;
     PrintConfigurationProfile();
     formula.Close();
 }
@@ -206,6 +223,10 @@ STATUS FindProfileViewInfo(DBHANDLE db, ORIGINATORID* latestOriginatorId,
 
     TAVGetLastModifiedTime(collection.Get(), viewModified);
     return 0;
+}
+
+void NoteIncompleteRead() noexcept {
+    gReadIncomplete = true;
 }
 
 int CheckUnchangedProfile(ORIGINATORID* stored, const ORIGINATORID* current) noexcept {

@@ -17,6 +17,11 @@ int CheckUnchangedProfile(ORIGINATORID* stored, const ORIGINATORID* current) noe
 int CheckUnchangedDATETIME(TIMEDATE* stored, const TIMEDATE* current) noexcept;
 STATUS UpdateProfileV75(void* parameter, const SEARCH_MATCH* match, const void* summary) noexcept;
 
+// Called by a profile reader (under the profile write lock) when it could not store all of a
+// document: the full read in progress then counts as incomplete, and the refresh forgets its
+// change stamps so that the next refresh reads the documents again.
+void NoteIncompleteRead() noexcept;
+
 }  // namespace kova
 
 #endif  // KOVA_PROFILE_REFRESH_H

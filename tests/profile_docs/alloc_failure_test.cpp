@@ -1,7 +1,7 @@
 // Heap exhaustion while a profile document is read: the k-th allocation of the add-in fails, for
 // k = 1, 2, ... until a read completes without a failure. Each run must end in a consistent record
 // (monitoredNum counts filled slots, the chain flag only with a record) and an ERROR line.
-// The add-in's malloc/calloc calls are routed through __wrap_malloc/__wrap_calloc by the linker.
+// The add-in's allocations are counted and failed by the shared heap hooks (heapfaults.h).
 #include <gtest/gtest.h>
 
 #include <cstddef>
@@ -13,47 +13,22 @@
 #include "profile/readers.h"
 #include "profile/refresh.h"
 #include "tests/profile_docs/docs_fixture.h"
-
-#if defined(KOVA_WRAP_HEAP)
-extern "C" void* __real_malloc(size_t size);
-extern "C" void* __real_calloc(size_t count, size_t size);
-#endif
+#include "tests/support/heapfaults.h"
 
 namespace {
 
-// The allocation (counted from Arm) that fails; 0 = none.
-size_t gFailAt = 0;
-size_t gAllocations = 0;
-size_t gFailures = 0;
-
-[[maybe_unused]] bool FailThisAllocation() {
-    if (gFailAt == 0)
-        return false;
-    if (++gAllocations != gFailAt)
-        return false;
-    ++gFailures;
-    return true;
-}
-
-void Arm(size_t failAt) {
-    gFailAt = failAt;
-    gAllocations = 0;
-    gFailures = 0;
+// Allocation `failAt` of the add-in (counted from here) fails; 0 = none.
+void Arm(uint64_t failAt) {
+    heapfaults::Arm(failAt);
 }
 void Disarm() {
-    gFailAt = 0;
+    heapfaults::Disarm();
+}
+uint64_t Failures() {
+    return heapfaults::Get().failures;
 }
 
 }  // namespace
-
-#if defined(KOVA_WRAP_HEAP)
-extern "C" void* __wrap_malloc(size_t size) {
-    return FailThisAllocation() ? nullptr : __real_malloc(size);
-}
-extern "C" void* __wrap_calloc(size_t count, size_t size) {
-    return FailThisAllocation() ? nullptr : __real_calloc(count, size);
-}
-#endif
 
 namespace {
 
@@ -120,10 +95,14 @@ TEST_F(AllocFailureTest, TriggerReaderSkipsWhatItCannotStore) {
         Locked([] { kova::ResetProfileFlags(); });
         kovatest::SetLogSettings(kova::LOG_ERROR, 0, 1);  // the reset switched the outputs off
         Arm(failAt);
-        docstest::Logged logged =
-            CaptureLog([&] { Locked([&] { kova::AddTriggerProfileV75(note); }); });
+        docstest::Logged logged = CaptureLog([&] {
+            Locked([&] {
+                heapfaults::AddinScope addin;
+                kova::AddTriggerProfileV75(note);
+            });
+        });
         Disarm();
-        const bool failed = gFailures != 0;
+        const bool failed = Failures() != 0;
         EXPECT_EQ(HasError(logged.database), failed);
 
         const kova::TriggerProfile* profile = kova::pEventTriggerProfile;
@@ -159,10 +138,14 @@ TEST_F(AllocFailureTest, UnallocatedTriggerRecordLeavesTheChainOff) {
     DBHANDLE db = db_;
 
     Arm(1);
-    docstest::Logged logged = CaptureLog(
-        [&] { Locked([&] { EXPECT_EQ(kova::UpdateProfileV75(&db, &match, nullptr), 0); }); });
+    docstest::Logged logged = CaptureLog([&] {
+        Locked([&] {
+            heapfaults::AddinScope addin;
+            EXPECT_EQ(kova::UpdateProfileV75(&db, &match, nullptr), 0);
+        });
+    });
     Disarm();
-    EXPECT_EQ(gFailures, 1u);
+    EXPECT_EQ(Failures(), 1u);
     EXPECT_EQ(kova::pEventTriggerProfile, nullptr);
     EXPECT_EQ(kova::profileFlags.triggerProfileEnabled, 0);
     ASSERT_EQ(logged.database.size(), 1u);

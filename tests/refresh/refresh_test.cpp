@@ -324,7 +324,7 @@ TEST_F(RefreshTest, UnclosableDocumentEndsTheSearchAfterItWasApplied) {
     EXPECT_EQ(ChainConnectors(), (Strings{"C2", "B", "A"}));
 }
 
-TEST_F(RefreshTest, FormulaFailureUpdatesStampsButNotRecords) {
+TEST_F(RefreshTest, FormulaFailureKeepsTheRecordsAndTheNextRefreshReadsAgain) {
     const NOTEID a = Trigger("A");
     Refresh();
     const kova::TriggerProfile* head = kova::pEventTriggerProfile;
@@ -337,10 +337,11 @@ TEST_F(RefreshTest, FormulaFailureUpdatesStampsButNotRecords) {
     EXPECT_EQ(kova::pEventTriggerProfile, head);
     EXPECT_EQ(ChainConnectors(), (Strings{"A"}));
 
-    // The stamps took the edit, so the next refresh sees nothing new.
+    // The read did not happen, so the stamps were forgotten: the next refresh reads the edit.
+    EXPECT_EQ(Containing(Refresh(), "added!"), (Strings{TriggerAdded()}));
+    EXPECT_EQ(ChainConnectors(), (Strings{"A2"}));
+    EXPECT_EQ(qixsim::CallCount("QIXSearch"), 2u);
     EXPECT_EQ(Refresh(), (Strings{Latest(a), NotUpdated()}));
-    EXPECT_EQ(ChainConnectors(), (Strings{"A"}));
-    EXPECT_EQ(qixsim::CallCount("QIXSearch"), 1u);
 }
 
 TEST_F(RefreshTest, SearchFailureStillDumpsWhatWasRead) {
