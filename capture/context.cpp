@@ -99,11 +99,22 @@ void GetNormalizedDbPath(char* dest, size_t destSize, const char* source) noexce
         return;
     if (source == nullptr)
         source = "";
-    size_t i = 0;
-    for (; i + 1 < destSize && source[i] != '\0'; ++i) {
-        dest[i] = source[i] == '\\' ? '/' : source[i];
+    // The length (memchr stops at the terminator), a copy, then each backslash found in it.
+    const void* end = std::memchr(source, '\0', destSize - 1);
+    const size_t length =
+        end != nullptr ? static_cast<size_t>(static_cast<const char*>(end) - source) : destSize - 1;
+    std::memcpy(dest, source, length);
+    dest[length] = '\0';
+    char* rest = dest;
+    size_t left = length;
+    while (left > 0) {
+        auto* backslash = static_cast<char*>(std::memchr(rest, '\\', left));
+        if (backslash == nullptr)
+            break;
+        *backslash = '/';
+        left -= static_cast<size_t>(backslash + 1 - rest);
+        rest = backslash + 1;
     }
-    dest[i] = '\0';
 }
 
 int IsSystemDb(const EventContext* context) noexcept {

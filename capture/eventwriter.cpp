@@ -3,7 +3,9 @@
 // could not be written (database not opened, a create failed) are released here.
 #include "capture/eventwriter.h"
 
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 #include "capture/context.h"
 #include "hostapi/handles.h"
@@ -19,7 +21,6 @@ constexpr size_t kPickFieldsSize = 256;
 constexpr size_t kPathSize = QIX_MAXPATH;
 constexpr size_t kEventTimeTextSize = 80;
 constexpr uint16_t kEventTimeTextLimit = 80;
-constexpr size_t kEventIdSize = 256;
 
 // The texts shared by every Event document of one call, formed once before the loop.
 struct EventTexts {
@@ -33,6 +34,56 @@ struct EventTexts {
     TIMEDATE eventTime;
     double status;
 };
+
+// Upper-case hexadecimal digit pairs of every byte value: "00", "01", ... "FF".
+struct HexPairs {
+    char text[512];
+    constexpr HexPairs() : text() {
+        constexpr char kDigits[] = "0123456789ABCDEF";
+        for (int value = 0; value < 256; ++value) {
+            text[value * 2] = kDigits[value >> 4];
+            text[value * 2 + 1] = kDigits[value & 0xF];
+        }
+    }
+};
+constexpr HexPairs kHexPairs;
+
+// Writes `value` as "%08X" at `out` (8 characters, no terminator).
+void PutWord(char* out, uint32_t value) noexcept {
+    for (size_t i = 4; i > 0; --i) {
+        std::memcpy(out + (i - 1) * 2, &kHexPairs.text[(value & 0xFFu) * 2], 2);
+        value >>= 8;
+    }
+}
+
+// The 32 upper-case hexadecimal digits of four words, each as "%08X", and a terminator: the
+// "UNID" and "EventId" texts. Formed by hand, since these run for every event written.
+void FormatWords(char (&text)[kUnidTextSize], uint32_t a, uint32_t b, uint32_t c,
+                 uint32_t d) noexcept {
+    PutWord(text, a);
+    PutWord(text + 8, b);
+    PutWord(text + 16, c);
+    PutWord(text + 24, d);
+    text[kUnidTextSize - 1] = '\0';
+}
+
+// "NoteID:" and the note id as "%X" (upper case, no leading zeros).
+void FormatPickFields(char (&text)[kPickFieldsSize], NOTEID noteId) noexcept {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    static constexpr char kPrefix[] = "NoteID:";
+    char digits[8];
+    size_t count = 0;
+    uint32_t value = noteId;
+    do {
+        digits[count++] = kDigits[value & 0xFu];
+        value >>= 4;
+    } while (value != 0);
+    size_t length = sizeof kPrefix - 1;
+    std::memcpy(text, kPrefix, length);
+    while (count > 0)
+        text[length++] = digits[--count];
+    text[length] = '\0';
+}
 
 void ReportItem(STATUS status, const char* message) noexcept {
     if (status != 0)
@@ -48,11 +99,9 @@ bool WriteEventDocument(DBHANDLE db, const EventTexts& texts, const char* connec
 
     ORIGINATORID eventOid{};
     QIXNoteGetInfo(h, NOTE_INFO_ORIGINATOR, &eventOid);
-    char eventId[kEventIdSize];
-    std::snprintf(
-        eventId, sizeof eventId, "%08X%08X%08X%08X", static_cast<unsigned>(eventOid.note.word[1]),
-        static_cast<unsigned>(eventOid.note.word[0]), static_cast<unsigned>(eventOid.file.word[1]),
-        static_cast<unsigned>(eventOid.file.word[0]));
+    char eventId[kUnidTextSize];
+    FormatWords(eventId, eventOid.note.word[1], eventOid.note.word[0], eventOid.file.word[1],
+                eventOid.file.word[0]);
 
     ReportItem(QIXItemSetText(h, "EventId", eventId, QIX_TEXT_TERMINATED),
                "Error updateing Event ID");
@@ -82,13 +131,9 @@ bool WriteEventDocument(DBHANDLE db, const EventTexts& texts, const char* connec
 
 void FormTexts(EventTexts* texts, const ORIGINATORID& originatorId, NOTEID noteId,
                DBHANDLE dbHandle, int32_t status) noexcept {
-    std::snprintf(texts->unid, sizeof texts->unid, "%08X%08X%08X%08X",
-                  static_cast<unsigned>(originatorId.file.word[1]),
-                  static_cast<unsigned>(originatorId.file.word[0]),
-                  static_cast<unsigned>(originatorId.note.word[1]),
-                  static_cast<unsigned>(originatorId.note.word[0]));
-    std::snprintf(texts->pickFields, sizeof texts->pickFields, "NoteID:%X",
-                  static_cast<unsigned>(noteId));
+    FormatWords(texts->unid, originatorId.file.word[1], originatorId.file.word[0],
+                originatorId.note.word[1], originatorId.note.word[0]);
+    FormatPickFields(texts->pickFields, noteId);
 
     texts->eventTime = TIMEDATE{};
     OSCurrentTIMEDATE(&texts->eventTime);

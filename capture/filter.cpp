@@ -15,7 +15,6 @@ namespace {
 
 constexpr size_t kFormTitleSize = 130;
 constexpr uint16_t kFormTitleReadLimit = 130;
-constexpr size_t kEntryCopySize = 256;
 constexpr size_t kTitleCopySize = 256;
 
 // Copies `source` into `dest`, cut to fit, always terminated.
@@ -63,29 +62,34 @@ void ReadFormTitle(DBHANDLE db, const char* formName, char (&title)[kFormTitleSi
     title[length] = '\0';
 }
 
-// Does one monitored entry of a trigger profile match the event?
+// Does one monitored entry of a trigger profile match the event? The entry is compared where it
+// is stored: its path part is the whole entry, or the text before its first colon. `debug` says
+// whether DEBUG lines pass (fixed while the profile read lock is held), so that a walk at a lower
+// level formats nothing.
 bool TriggerEntryMatches(const EventContext& context, const char* eventPath, const char* title,
-                         const char* entry, const TriggerProfile& profile) noexcept {
-    char entryCopy[kEntryCopySize];
-    CopyCut(entryCopy, entry);
-    char* colon = std::strchr(entryCopy, ':');
+                         const char* entry, const TriggerProfile& profile, bool debug) noexcept {
+    const char* colon = std::strchr(entry, ':');
     if (colon == nullptr) {
-        LogFormat(LOG_DEBUG, "Comparing Database Paths: %s, %s\n", context.dbPath, entry);
-        return std::strcmp(entryCopy, eventPath) == 0 &&
+        if (debug)
+            LogFormat(LOG_DEBUG, "Comparing Database Paths: %s, %s\n", context.dbPath, entry);
+        return std::strcmp(entry, eventPath) == 0 &&
                IsEventTypeEnabled(context.eventType, &profile) == 1;
     }
-    *colon = '\0';
+    if (debug) {
+        LogFormat(LOG_DEBUG,
+                  "Comparing Database Paths and Form Names: db_path=%s, form=%s, alias=%s, "
+                  "configuration=%s\n",
+                  context.dbPath, context.formName, title, entry);
+    }
+    const size_t pathLength = static_cast<size_t>(colon - entry);
     const char* formPart = colon + 1;
-    LogFormat(LOG_DEBUG,
-              "Comparing Database Paths and Form Names: db_path=%s, form=%s, alias=%s, "
-              "configuration=%s\n",
-              context.dbPath, context.formName, title, entry);
-    return std::strcmp(entryCopy, eventPath) == 0 && formPart[0] != '\0' &&
-           IsContainedInAlias(title, formPart) == 1 &&
+    return std::strncmp(entry, eventPath, pathLength) == 0 && eventPath[pathLength] == '\0' &&
+           formPart[0] != '\0' && IsContainedInAlias(title, formPart) == 1 &&
            IsEventTypeEnabled(context.eventType, &profile) == 1;
 }
 
-int WalkTriggerChain(EventContext* context, const char* eventPath, const char* title) noexcept {
+int WalkTriggerChain(EventContext* context, const char* eventPath, const char* title,
+                     bool debug) noexcept {
     int result = 0;
     for (const TriggerProfile* profile = pEventTriggerProfile; profile != nullptr;
          profile = profile->next) {
@@ -95,7 +99,7 @@ int WalkTriggerChain(EventContext* context, const char* eventPath, const char* t
             const char* entry = profile->monitored[i];
             if (entry == nullptr)
                 continue;
-            if (TriggerEntryMatches(*context, eventPath, title, entry, *profile)) {
+            if (TriggerEntryMatches(*context, eventPath, title, entry, *profile, debug)) {
                 LogLine(LOG_DEBUG, "Event is monitored!");
                 KOVAListAddUniqueString(&context->connectorIds, profile->connectorID);
                 result = 1;
@@ -106,7 +110,7 @@ int WalkTriggerChain(EventContext* context, const char* eventPath, const char* t
     return result;
 }
 
-int CheckConfigurationProfile(EventContext* context, const char* eventPath) noexcept {
+int CheckConfigurationProfile(EventContext* context, const char* eventPath, bool debug) noexcept {
     const ConfigurationProfile& profile = *pConfigurationProfile;
     if (profile.monitoredNum < 1 || profile.monitored == nullptr)
         return 0;
@@ -114,7 +118,8 @@ int CheckConfigurationProfile(EventContext* context, const char* eventPath) noex
         const char* entry = profile.monitored[i];
         if (entry == nullptr)
             continue;
-        LogFormat(LOG_DEBUG, "Comparing Database Paths: %s, %s\n", context->dbPath, entry);
+        if (debug)
+            LogFormat(LOG_DEBUG, "Comparing Database Paths: %s, %s\n", context->dbPath, entry);
         if (std::strcmp(eventPath, entry) == 0 && WantsEventType(context->eventType, profile)) {
             LogLine(LOG_DEBUG, "Event is monitored!");
             KOVAListAddUniqueString(&context->connectorIds, profile.connectorID);
@@ -141,9 +146,10 @@ int CheckIsEventMonitored(EventContext* context) noexcept {
     GetNormalizedDbPath(eventPath, sizeof eventPath, context->dbPath);
 
     ProfileReadLock lock;
+    const bool debug = LogLevelPasses(LOG_DEBUG);
     if (pEventTriggerProfile != nullptr)
-        return WalkTriggerChain(context, eventPath, title);
-    return CheckConfigurationProfile(context, eventPath);
+        return WalkTriggerChain(context, eventPath, title, debug);
+    return CheckConfigurationProfile(context, eventPath, debug);
 }
 
 int IsContainedInAlias(const char* title, const char* name) noexcept {

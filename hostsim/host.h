@@ -83,6 +83,10 @@ QIXAPI STATUS DeleteNotes(DBHANDLE db, const std::vector<NOTEID>& noteIds,
                           STATUS forcedStatus = 0);
 // Sets items on an open note: text, text list, number or time.
 QIXAPI STATUS SetItems(NOTEHANDLE note, const Items& items);
+// While suspended, note operations (host side and server API alike) call no handler; the
+// registrations stay and apply again once resumed. For measuring the server's own cost of an
+// operation beside its cost with the handlers. Reset resumes. Answers the previous setting.
+QIXAPI bool SuspendHandlers(bool suspended);
 
 // ---- Faults and counters ------------------------------------------------------------------
 // `operation` is a server API function name ("QIXNoteCreate"). A failing call changes nothing

@@ -139,29 +139,50 @@ std::size_t FormatTime(uint64_t hundredths, char* out, std::size_t size) noexcep
 // ---- Per-thread stripes
 // ---------------------------------------------------------------------------
 
-// Shared counters and locks are split in stripes, one per thread (round robin), each on its own
-// cache lines, so that concurrent callers on different threads do not write the same line.
+// Shared counters and locks are split in stripes, one per live thread (the least-held stripe when
+// the thread first needs one, given back when it ends; in turn on Windows), each on its own cache
+// lines, so that concurrent callers on different threads do not write the same line.
 constexpr std::size_t kStripes = 8;
 std::size_t ThreadStripe() noexcept;
+// The alignment of anything two threads write separately: two cache lines, since processors
+// fetch lines in adjacent pairs and neighbours in one pair would be shared all the same.
+constexpr std::size_t kApart = 128;
 
 // A reader-writer lock whose readers touch only their own thread's stripe: shared locking scales
 // across threads; exclusive locking takes every stripe, in order. Never take it shared twice on
-// one thread.
+// one thread. A waiter first retries for a short while before it sleeps: every critical section
+// of the stand-in is far shorter than a sleep and a wake-up in the kernel.
 class StripedSharedMutex {
   public:
     void lock() {
-        for (Stripe& stripe : stripes_)
-            stripe.mutex.lock();
+        for (Stripe& stripe : stripes_) {
+            if (!Retry([&] { return stripe.mutex.try_lock(); }))
+                stripe.mutex.lock();
+        }
     }
     void unlock() {
         for (std::size_t i = kStripes; i > 0; --i)
             stripes_[i - 1].mutex.unlock();
     }
-    void lock_shared() { stripes_[ThreadStripe()].mutex.lock_shared(); }
+    void lock_shared() {
+        std::shared_mutex& mutex = stripes_[ThreadStripe()].mutex;
+        if (!Retry([&] { return mutex.try_lock_shared(); }))
+            mutex.lock_shared();
+    }
     void unlock_shared() { stripes_[ThreadStripe()].mutex.unlock_shared(); }
 
   private:
-    struct alignas(64) Stripe {
+    template <typename Try>
+    static bool Retry(Try&& attempt) {
+        for (int i = 0; i < kRetries; ++i) {
+            if (attempt())
+                return true;
+        }
+        return false;
+    }
+    static constexpr int kRetries = 200;
+
+    struct alignas(kApart) Stripe {
         std::shared_mutex mutex;
     };
     Stripe stripes_[kStripes];
@@ -224,12 +245,12 @@ class HandleTable {
     std::size_t Live() const noexcept;
 
   private:
-    struct alignas(64) Slot {
+    struct alignas(kApart) Slot {
         mutable SpinLock mutex;  // guards kind and object
         Kind kind = Kind::None;
         std::shared_ptr<void> object;
     };
-    struct alignas(64) FreeStripe {
+    struct alignas(kApart) FreeStripe {
         SpinLock mutex;                  // guards numbers
         std::vector<QIXHANDLE> numbers;  // freed numbers, reused last first
         std::atomic<int64_t> live{0};    // issued here minus freed here
@@ -310,9 +331,11 @@ struct ViewIndex {
     std::set<std::string> forms;
     std::map<uint64_t, NOTEID> entries;  // change counter -> note id
     uint64_t lastModified = 0;           // hundredths; moves on every change of a selected doc
-    // Rebuilt under the database's shared lock plus rebuildMutex, or its exclusive lock.
+    // Set by a change (under the database's exclusive lock); cleared by the one opener that
+    // rebuilds `snapshot` (under the shared lock plus rebuildMutex). While it is clear nobody
+    // writes `snapshot`, so openers read it with the shared lock alone and share no lock.
+    std::atomic<bool> dirty{true};
     std::mutex rebuildMutex;
-    bool dirty = true;
     std::shared_ptr<const std::vector<NOTEID>> snapshot;
 };
 
@@ -376,7 +399,9 @@ struct IdTableObject {
     std::mutex mutex;  // guards every field below
     std::set<NOTEID> ids;
     bool scanning = false;
-    NOTEID cursor = 0;  // last id delivered by IDScan
+    // The last id delivered by IDScan. Ids are only ever added to a table, which keeps the
+    // iterator valid, so the next id is one step on rather than a search.
+    std::set<NOTEID>::const_iterator cursor;
 };
 
 // An open view: the entries and modification time the view had when it was opened.

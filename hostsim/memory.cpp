@@ -4,6 +4,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <new>
 
 #include "hostsim/internal.h"
@@ -145,7 +146,7 @@ QIXBOOL IDScan(IDHANDLE table, QIXBOOL first, NOTEID* retNoteId) {
         if (first != 0) {
             it = object->ids.begin();
         } else if (object->scanning) {
-            it = object->ids.upper_bound(object->cursor);
+            it = std::next(object->cursor);
         } else {
             return 0;  // no scan started, or the last one ran out
         }
@@ -154,7 +155,7 @@ QIXBOOL IDScan(IDHANDLE table, QIXBOOL first, NOTEID* retNoteId) {
             return 0;
         }
         object->scanning = true;
-        object->cursor = *it;
+        object->cursor = it;
         *retNoteId = *it;
         return 1;
     });

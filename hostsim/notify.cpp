@@ -1,6 +1,7 @@
 // The stand-in server's extension manager: recursion ids, registrations, and the notification
 // path that calls handlers before and after a note operation, from a snapshot of the
 // registrations, with no lock held and with the running handlers' recursion ids kept per thread.
+#include <algorithm>
 #include <cstdarg>
 
 #include "hostsim/internal.h"
@@ -20,6 +21,18 @@ std::mutex gRegistrationMutex;             // guards the three below
 std::vector<Registration> gRegistrations;  // in registration order
 uint32_t gNextRegistration = 1;
 uint16_t gNextRecursionId = 1;
+// Moves on (under the mutex) whenever gRegistrations changes, so that a notification can tell
+// from one load whether its thread's copy of the registrations is still current, and the
+// notification path takes no lock shared between threads.
+std::atomic<uint64_t> gRegistrationVersion{1};
+
+void RegistrationsChangedLocked() noexcept {
+    gRegistrationVersion.fetch_add(1, std::memory_order_release);
+}
+
+// While set, note operations run without calling any handler (the registrations stay), so that a
+// host can measure the server's own cost of an operation beside its cost with the handlers.
+std::atomic<bool> gHandlersSuspended{false};
 
 // Recursion ids of the handlers now running on this thread, outermost first. Nesting deeper than
 // the array is counted but not remembered.
@@ -48,17 +61,42 @@ class RunningScope {
     RunningScope& operator=(const RunningScope&) = delete;
 };
 
-// The registrations for `notificationId` at `stageFlag` that this thread may call now.
-std::vector<Registration> Snapshot(uint16_t notificationId, uint16_t stageFlag) {
-    std::vector<Registration> selected;
+// This thread's copy of gRegistrations, and the version it was taken at: a plain array, so that
+// the thread-local storage needs no destructor. A thread that finds more registrations than the
+// array holds copies them for each stage instead.
+constexpr std::size_t kCachedRegistrations = 32;
+thread_local Registration tRegistrations[kCachedRegistrations];
+thread_local std::size_t tRegistrationCount = 0;
+thread_local uint64_t tRegistrationsVersion = 0;
+
+struct RegistrationList {
+    const Registration* first;
+    std::size_t count;
+    const Registration* begin() const noexcept { return first; }
+    const Registration* end() const noexcept { return first + count; }
+};
+
+// The registrations as they stand now: this thread's copy, taken again when they changed. A
+// stage raised from inside a handler never replaces the copy, which an outer stage on this
+// thread may be walking; when the copy is stale there, it takes a private one into `scratch`.
+RegistrationList CurrentRegistrations(std::vector<Registration>& scratch) {
+    if (gRegistrationVersion.load(std::memory_order_acquire) == tRegistrationsVersion)
+        return {tRegistrations, tRegistrationCount};
     std::lock_guard<std::mutex> lock(gRegistrationMutex);
-    for (const Registration& r : gRegistrations) {
-        if (r.notificationId == notificationId && (r.stageFlags & stageFlag) != 0 &&
-            !IsRunning(r.recursionId)) {
-            selected.push_back(r);
-        }
+    if (tDepth == 0 && gRegistrations.size() <= kCachedRegistrations) {
+        std::copy(gRegistrations.begin(), gRegistrations.end(), tRegistrations);
+        tRegistrationCount = gRegistrations.size();
+        tRegistrationsVersion = gRegistrationVersion.load(std::memory_order_relaxed);
+        return {tRegistrations, tRegistrationCount};
     }
-    return selected;
+    scratch = gRegistrations;
+    return {scratch.data(), scratch.size()};
+}
+
+// May this thread call `r` for `notificationId` at `stageFlag` now?
+bool Selected(const Registration& r, uint16_t notificationId, uint16_t stageFlag) noexcept {
+    return r.notificationId == notificationId && (r.stageFlags & stageFlag) != 0 &&
+           !IsRunning(r.recursionId);
 }
 
 // Builds the record's argument list from the variadic arguments and calls the handler.
@@ -97,9 +135,18 @@ STATUS Invoke(const Registration& registration, uint16_t stage, STATUS status,
 
 STATUS RunNotified(uint16_t notificationId, const std::vector<unsigned int>& arguments,
                    STATUS forcedStatus, const std::function<STATUS()>& operation) {
+    if (gHandlersSuspended.load(std::memory_order_relaxed))
+        return forcedStatus != 0 ? forcedStatus : operation();
+    // Each stage walks the registrations as they stood when it began (a handler that registers
+    // or deregisters changes the next stage, not this one). A handler's recursion scope ends
+    // before the next registration is looked at, so testing IsRunning as the walk goes answers
+    // what it would have answered when the stage began.
     STATUS status = 0;
     bool vetoed = false;
-    for (const Registration& r : Snapshot(notificationId, EM_REG_BEFORE)) {
+    std::vector<Registration> scratch;
+    for (const Registration& r : CurrentRegistrations(scratch)) {
+        if (!Selected(r, notificationId, EM_REG_BEFORE))
+            continue;
         const STATUS answer = Invoke(r, EM_STAGE_BEFORE, 0, arguments);
         if (answer != 0 && answer != EM_CONTINUE_STATUS) {
             status = answer;  // the first veto stops the operation and the before stage
@@ -109,8 +156,9 @@ STATUS RunNotified(uint16_t notificationId, const std::vector<unsigned int>& arg
     }
     if (!vetoed)
         status = forcedStatus != 0 ? forcedStatus : operation();
-    for (const Registration& r : Snapshot(notificationId, EM_REG_AFTER)) {
-        Invoke(r, EM_STAGE_AFTER, status, arguments);
+    for (const Registration& r : CurrentRegistrations(scratch)) {
+        if (Selected(r, notificationId, EM_REG_AFTER))
+            Invoke(r, EM_STAGE_AFTER, status, arguments);
     }
     return status;
 }
@@ -118,8 +166,10 @@ STATUS RunNotified(uint16_t notificationId, const std::vector<unsigned int>& arg
 void ResetRegistrations() noexcept {
     std::lock_guard<std::mutex> lock(gRegistrationMutex);
     gRegistrations.clear();
+    RegistrationsChangedLocked();
     gNextRegistration = 1;
     gNextRecursionId = 1;
+    gHandlersSuspended.store(false, std::memory_order_relaxed);
 }
 
 }  // namespace qixsim::detail
@@ -157,6 +207,7 @@ STATUS EMRegister(uint16_t notificationId, uint16_t stageFlags, EMHANDLER handle
             gNextRegistration = 1;  // 0 is never a registration
         r.handle = gNextRegistration++;
         gRegistrations.push_back(r);
+        RegistrationsChangedLocked();
         *retRegistration = r.handle;
         return 0;
     });
@@ -168,6 +219,7 @@ STATUS EMDeregister(uint32_t registration) {
         for (auto it = gRegistrations.begin(); it != gRegistrations.end(); ++it) {
             if (it->handle == registration) {
                 gRegistrations.erase(it);
+                RegistrationsChangedLocked();
                 return 0;
             }
         }
@@ -176,6 +228,10 @@ STATUS EMDeregister(uint32_t registration) {
 }
 
 namespace qixsim {
+
+bool SuspendHandlers(bool suspended) {
+    return detail::gHandlersSuspended.exchange(suspended, std::memory_order_relaxed);
+}
 
 size_t RegistrationCount() {
     std::lock_guard<std::mutex> lock(detail::gRegistrationMutex);

@@ -48,7 +48,7 @@ std::string ItemTextOf(const Items& items, const char* name) {
 }
 
 void Touch(ViewIndex& view, ChangeTime& time) {
-    view.dirty = true;
+    view.dirty.store(true, std::memory_order_relaxed);
     // A view's time moves on every change, even two within one hundredth of a second.
     view.lastModified = std::max(time.Get(), view.lastModified + 1);
 }

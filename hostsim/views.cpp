@@ -30,16 +30,20 @@ bool IsAllFormula(const char* formula, uint16_t length) {
 // The current entries of a view, rebuilt when a change made them stale. Under the database's
 // shared lock.
 void TakeSnapshot(ViewIndex& view, CollectionObject* collection) {
-    std::lock_guard<std::mutex> lock(view.rebuildMutex);
-    if (view.dirty || !view.snapshot) {
-        auto entries = std::make_shared<std::vector<NOTEID>>();
-        entries->reserve(view.entries.size());
-        for (const auto& entry : view.entries)
-            entries->push_back(entry.second);
-        view.snapshot = std::move(entries);
-        view.dirty = false;
+    if (view.dirty.load(std::memory_order_acquire)) {
+        std::lock_guard<std::mutex> lock(view.rebuildMutex);
+        if (view.dirty.load(std::memory_order_relaxed)) {
+            auto entries = std::make_shared<std::vector<NOTEID>>();
+            entries->reserve(view.entries.size());
+            for (const auto& entry : view.entries)
+                entries->push_back(entry.second);
+            view.snapshot = std::move(entries);
+            view.dirty.store(false, std::memory_order_release);
+        }
     }
-    collection->entries = view.snapshot;
+    // A copy of its own (a few bytes per entry), not a share of the view's: sharing would make
+    // every open and close on every thread write the one reference count of the snapshot.
+    collection->entries = std::make_shared<const std::vector<NOTEID>>(*view.snapshot);
     collection->lastModified = view.lastModified;
 }
 

@@ -17,9 +17,47 @@ namespace {
 ConfigurationProfile configurationProfile{};
 SystemProfile systemProfile{};
 
-std::shared_mutex gProfileMutex;
-thread_local bool tHoldsWriteLock = false;
-thread_local bool tHoldsReadLock = false;
+// The profile lock, in stripes on cache lines of their own: a reader takes its thread's stripe
+// shared, a writer takes every stripe exclusively, in order. So readers on different threads
+// (every notification reads twice) do not write the same cache line. Threads get stripes in
+// turn; with as many stripes as a server has threads in its pool, no two share one. A writer's
+// cost (32 locks) is small beside the full read of the profile documents it guards.
+constexpr int kProfileLockStripes = 32;
+struct alignas(128) ProfileLockStripe {  // two lines: processors fetch lines in pairs
+    std::shared_mutex mutex;
+};
+ProfileLockStripe gProfileLock[kProfileLockStripes];
+std::atomic<int> gNextProfileStripe{0};
+
+// What this thread holds of the profile lock, and its stripe (chosen at its first read lock).
+// One thread-local record, so that a lock or unlock looks up thread-local storage once.
+struct ThreadLockState {
+    bool holdsWrite = false;
+    bool holdsRead = false;
+    int stripe = -1;
+};
+thread_local ThreadLockState tLock;
+
+std::shared_mutex& StripeOf(ThreadLockState& state) noexcept {
+    if (state.stripe < 0) {
+        state.stripe =
+            gNextProfileStripe.fetch_add(1, std::memory_order_relaxed) % kProfileLockStripes;
+    }
+    return gProfileLock[state.stripe].mutex;
+}
+
+void UnlockProfileStripes(int count) noexcept {
+    while (count > 0)
+        gProfileLock[--count].mutex.unlock();
+}
+
+// Set while some thread holds the write lock: the log accessors look at their thread's flag only
+// then, so that a log call outside a refresh costs one load, not a thread-local look-up.
+std::atomic<bool> gWriterActive{false};
+
+bool ThisThreadWrites() noexcept {
+    return gWriterActive.load(std::memory_order_relaxed) && tLock.holdsWrite;
+}
 
 // The log settings other threads see: level in the low 32 bits, console flag in bit 32, log
 // database flag in bit 33. Published whole by the writer on release, so a reader never sees a
@@ -243,17 +281,17 @@ char** getMonitored() noexcept {
 }
 
 int32_t GetLogLevel() noexcept {
-    if (tHoldsWriteLock)
+    if (ThisThreadWrites())
         return LiveLogLevel();
     return static_cast<int32_t>(static_cast<uint32_t>(SnapshotLogSettings() & 0xFFFFFFFFu));
 }
 int32_t isLogConsoleEnabled() noexcept {
-    if (tHoldsWriteLock)
+    if (ThisThreadWrites())
         return LiveLogConsole();
     return (SnapshotLogSettings() & kConsoleBit) != 0 ? 1 : 0;
 }
 int32_t isLogDatabaseEnabled() noexcept {
-    if (tHoldsWriteLock)
+    if (ThisThreadWrites())
         return LiveLogDatabase();
     return (SnapshotLogSettings() & kDatabaseBit) != 0 ? 1 : 0;
 }
@@ -261,16 +299,20 @@ int32_t isLogDatabaseEnabled() noexcept {
 // ---- Locking -----------------------------------------------------------------------------------
 
 ProfileWriteLock::ProfileWriteLock() noexcept {
-    if (tHoldsWriteLock)
+    if (tLock.holdsWrite)
         return;
+    int locked = 0;
     try {
-        gProfileMutex.lock();
+        for (; locked < kProfileLockStripes; ++locked)
+            gProfileLock[locked].mutex.lock();
     } catch (...) {
+        UnlockProfileStripes(locked);
         LogLine(LOG_ERROR, "Error locking the profile records.\n");
         return;
     }
     locked_ = true;
-    tHoldsWriteLock = true;
+    tLock.holdsWrite = true;
+    gWriterActive.store(true, std::memory_order_relaxed);
 }
 
 ProfileWriteLock::~ProfileWriteLock() {
@@ -278,32 +320,35 @@ ProfileWriteLock::~ProfileWriteLock() {
         return;
     gLogSettings.store(PackLogSettings(LiveLogLevel(), LiveLogConsole(), LiveLogDatabase()),
                        std::memory_order_release);
-    tHoldsWriteLock = false;
-    gProfileMutex.unlock();
+    tLock.holdsWrite = false;
+    gWriterActive.store(false, std::memory_order_relaxed);
+    UnlockProfileStripes(kProfileLockStripes);
 }
 
 ProfileReadLock::ProfileReadLock() noexcept {
-    if (tHoldsWriteLock || tHoldsReadLock)
+    ThreadLockState& state = tLock;
+    if (state.holdsWrite || state.holdsRead)
         return;
     try {
-        gProfileMutex.lock_shared();
+        StripeOf(state).lock_shared();
     } catch (...) {
         LogLine(LOG_ERROR, "Error locking the profile records.\n");
         return;
     }
     locked_ = true;
-    tHoldsReadLock = true;
+    state.holdsRead = true;
 }
 
 ProfileReadLock::~ProfileReadLock() {
     if (!locked_)
         return;
-    tHoldsReadLock = false;
-    gProfileMutex.unlock_shared();
+    ThreadLockState& state = tLock;
+    state.holdsRead = false;
+    StripeOf(state).unlock_shared();
 }
 
 bool HoldsProfileWriteLock() noexcept {
-    return tHoldsWriteLock;
+    return tLock.holdsWrite;
 }
 
 }  // namespace kova
