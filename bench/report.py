@@ -508,7 +508,7 @@ plot "{results}/bulk.dat" using 1:2 with linespoints title "stand-in + add-in", 
     w("```")
     w("")
 
-    w("## Closing note")
+    w("## Goals not met, and what changed")
     w("")
     unmet = []
     if base > GOAL_PAIR_BASE or worst_step > GOAL_PAIR_STEP:
