@@ -94,17 +94,7 @@ TEST_P(AllocLoop, EveryAllocationOfTheAddinFailingEndsCleanly) {
 }
 
 std::string ScenarioName(const testing::TestParamInfo<ScenarioId>& info) {
-    std::string name;
-    bool upper = true;
-    for (const char* c = Name(info.param); *c != '\0'; ++c) {
-        if (std::isalnum(static_cast<unsigned char>(*c)) == 0) {
-            upper = true;
-            continue;
-        }
-        name += upper ? static_cast<char>(std::toupper(static_cast<unsigned char>(*c))) : *c;
-        upper = false;
-    }
-    return name;
+    return TestName(info.param);
 }
 
 INSTANTIATE_TEST_SUITE_P(Scenarios, AllocLoop, testing::ValuesIn(AllScenarios()), ScenarioName);

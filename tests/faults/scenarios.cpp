@@ -2,6 +2,8 @@
 // exported handler, and the fingerprint of the configuration in force.
 #include "tests/faults/scenarios.h"
 
+#include <cctype>
+
 #include <cstdio>
 #include <exception>
 #include <sstream>
@@ -378,6 +380,20 @@ const std::vector<std::string>& AddinOperations() {
         "TAVReadEntries",
     };
     return operations;
+}
+
+std::string TestName(ScenarioId id) {
+    std::string name;
+    bool upper = true;
+    for (const char* c = Name(id); *c != '\0'; ++c) {
+        if (std::isalnum(static_cast<unsigned char>(*c)) == 0) {
+            upper = true;
+            continue;
+        }
+        name += upper ? static_cast<char>(std::toupper(static_cast<unsigned char>(*c))) : *c;
+        upper = false;
+    }
+    return name;
 }
 
 }  // namespace faultloop

@@ -30,6 +30,8 @@ enum class ScenarioId {
 
 std::vector<ScenarioId> AllScenarios();
 const char* Name(ScenarioId id);
+// The scenario's name as a test name: its words run together, each capitalised.
+std::string TestName(ScenarioId id);
 
 // One Event document, without the ids that differ from run to run.
 struct EventKey {
