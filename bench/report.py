@@ -284,7 +284,9 @@ plot "{results}/bulk.dat" using 1:2 with linespoints title "stand-in + add-in", 
       f"median of {facts.get('repetitions', '?')} repetitions (5 for the thread cases); "
       "compare figures within this "
       "page, not with another run. Instruction and allocation counts do not depend on the "
-      "machine's load and repeat exactly.")
+      "machine's load and repeat exactly for a given build (another build of the same sources, "
+      "in another folder say, can differ by a few instructions per pair through the alignment "
+      "of code and stack).")
     w("")
     w("Reproduce everything with `script/bench` (Release build in `build/bench`, preset "
       "`bench`); it rewrites this page. Single cases: "
