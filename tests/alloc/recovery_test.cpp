@@ -12,13 +12,6 @@
 namespace faultloop {
 namespace {
 
-std::vector<std::string> Connectors(const std::vector<EventKey>& events) {
-    std::vector<std::string> connectors;
-    for (const EventKey& event : events)
-        connectors.push_back(event.connector);
-    return connectors;
-}
-
 TEST(AllocRecovery, TriggerRecordThatCouldNotBeAllocatedIsReadAgainByTheNextRefresh) {
     ASSERT_TRUE(heapfaults::Available());
     World world(ScenarioId::RefreshAfterEdit);

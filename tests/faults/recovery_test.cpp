@@ -15,13 +15,6 @@
 namespace faultloop {
 namespace {
 
-std::vector<std::string> Connectors(const std::vector<EventKey>& events) {
-    std::vector<std::string> connectors;
-    for (const EventKey& event : events)
-        connectors.push_back(event.connector);
-    return connectors;
-}
-
 struct CutShortRead {
     const char* operation;
     uint32_t nth;  // which call of the operation, counted from the monitored update

@@ -382,6 +382,13 @@ const std::vector<std::string>& AddinOperations() {
     return operations;
 }
 
+std::vector<std::string> Connectors(const std::vector<EventKey>& events) {
+    std::vector<std::string> connectors;
+    for (const EventKey& event : events)
+        connectors.push_back(event.connector);
+    return connectors;
+}
+
 std::string TestName(ScenarioId id) {
     std::string name;
     bool upper = true;

@@ -42,6 +42,8 @@ struct EventKey {
     }
 };
 std::string ToString(const std::vector<EventKey>& events);
+// The connector ids of `events`, in their order.
+std::vector<std::string> Connectors(const std::vector<EventKey>& events);
 
 // What one run of a scenario's operation gave the host and left behind.
 struct StepResult {
