@@ -3,6 +3,7 @@
 // an operation: 725 before, the host's own status after, whatever happens inside (exceptions and
 // failed allocations included). The handling functions are not noexcept on purpose: anything they
 // let escape is caught at the exported boundary instead of terminating the host.
+#include <cstdarg>
 #include <cstring>
 #include <exception>
 
@@ -37,49 +38,86 @@ struct EntryGuard {
     ~EntryGuard() { FreeNoteEntry(entry); }
 };
 
+// A copy of the host's argument list, read from and released on every path; the host's own list
+// is never advanced.
+class ArgumentCopy {
+  public:
+    explicit ArgumentCopy(va_list& arguments) noexcept { va_copy(list_, arguments); }
+    ~ArgumentCopy() { va_end(list_); }
+    ArgumentCopy(const ArgumentCopy&) = delete;
+    ArgumentCopy& operator=(const ArgumentCopy&) = delete;
+    va_list* get() noexcept { return &list_; }
+
+  private:
+    va_list list_;
+};
+
 void LogHandling(const char* handlingLine, const EventContext& context) noexcept {
     LogLine(LOG_DEBUG, handlingLine);
     LogFormat(LOG_DEBUG, "Event Database Name: %s\n", context.dbPath);
 }
 
-bool WantsParking(EventContext& context) noexcept {
-    return IsConfigurationNote(context.dbPath, context.formName) != 0 ||
-           CheckIsEventMonitored(&context) != 0;
+// Parks the context when it is a profile document (its change is then in flight until its after
+// stage) or a monitored change.
+void ParkIfWanted(NoteTable& table, EventContext& context) noexcept {
+    if (IsConfigurationNote(context.dbPath, context.formName) != 0) {
+        BeginProfileChange();
+        AddNoteEntryV75(table, context);
+    } else if (CheckIsEventMonitored(&context) != 0) {
+        AddNoteEntryV75(table, context);
+    }
 }
 
-// After a successful delete: re-read the profiles for a profile document, else write the events.
-void CompleteDelete(NoteEntry& entry, DBHANDLE dbHandle) noexcept {
+// The after stage of a parked profile document: re-read the profiles when the change succeeded.
+// Either way the change is no longer in flight.
+void CompleteProfileChange(STATUS status) noexcept {
+    if (status == 0)
+        ReadProfile(RefreshFor::kProfileChange);
+    EndProfileChange();
+}
+
+// After a delete: re-read the profiles for a profile document, else write the events when the
+// delete succeeded.
+void CompleteDelete(NoteEntry& entry, DBHANDLE dbHandle, STATUS status) noexcept {
     if (IsConfigurationNote(entry.dbPath, entry.formName) != 0) {
-        ReadProfile();
+        CompleteProfileChange(status);
         return;
     }
-    AddEvent(entry.originatorId, entry.noteId, dbHandle, kDelete, entry.formName, 0,
-             &entry.connectorIds);
+    if (status == 0) {
+        AddEvent(entry.originatorId, entry.noteId, dbHandle, kDelete, entry.formName, 0,
+                 &entry.connectorIds);
+    }
 }
 
 void HandleUpdate(const EMRECORD& record, EventContext& context, NOTEHANDLE noteHandle) {
     context.noteHandle = noteHandle;
     context.eventType = EVENT_TYPE_UNKNOWN;
     FillInDbContext(&context);
-    if (IsSystemDb(&context) != 0) return;
+    if (IsSystemDb(&context) != 0)
+        return;
     LogHandling(record.notificationId == EM_QIXNOTEUPDATE ? "Handling EM_QIXNOTEUPDATE\n"
                                                           : "Handling EM_QIXNOTEUPDATEXTENDED\n",
                 context);
     FillInNoteContext(&context);
 
     if (record.stage == EM_STAGE_BEFORE) {
-        if (ReadProfile() != 0) return;
-        if (!WantsParking(context)) return;
-        AddNoteEntryV75(hSaveNoteTable, context);
+        if (ReadProfile() != 0)
+            return;
+        ParkIfWanted(hSaveNoteTable, context);
         return;
     }
 
     EntryGuard parked{RemoveSaveNoteEntry(context.noteHandle)};
     NoteEntry* entry = parked.entry;
-    if (entry == nullptr || record.status != 0) return;
+    if (entry == nullptr)
+        return;
     if (IsConfigurationNote(entry->dbPath, entry->formName) != 0) {
-        ReadProfile();
-    } else if (entry->eventType == EVENT_TYPE_UPDATE) {
+        CompleteProfileChange(record.status);
+        return;
+    }
+    if (record.status != 0)
+        return;
+    if (entry->eventType == EVENT_TYPE_UPDATE) {
         AddEvent(entry->originatorId, entry->noteId, entry->dbHandle, kUpdate, entry->formName, 0,
                  &entry->connectorIds);
     } else if (entry->eventType == EVENT_TYPE_CREATE) {
@@ -89,25 +127,26 @@ void HandleUpdate(const EMRECORD& record, EventContext& context, NOTEHANDLE note
     }
 }
 
-void HandleDelete(const EMRECORD& record, EventContext& context, DBHANDLE dbHandle,
-                  NOTEID noteId) {
+void HandleDelete(const EMRECORD& record, EventContext& context, DBHANDLE dbHandle, NOTEID noteId) {
     context.dbHandle = dbHandle;
     context.noteId = noteId;
     context.eventType = EVENT_TYPE_DELETE;
     FillInDbContext(&context);
-    if (IsSystemDb(&context) != 0) return;
+    if (IsSystemDb(&context) != 0)
+        return;
     LogHandling("Handling EM_QIXNOTEDELETE\n", context);
 
     if (record.stage == EM_STAGE_BEFORE) {
         FillInNoteContext(&context);
-        if (ReadProfile() != 0) return;
-        if (!WantsParking(context)) return;
-        AddNoteEntryV75(hDeleteNoteTable, context);
+        if (ReadProfile() != 0)
+            return;
+        ParkIfWanted(hDeleteNoteTable, context);
         return;
     }
 
     EntryGuard parked{RemoveDeleteNoteEntry(context.noteId, context.dbHandle)};
-    if (parked.entry != nullptr && record.status == 0) CompleteDelete(*parked.entry, dbHandle);
+    if (parked.entry != nullptr)
+        CompleteDelete(*parked.entry, dbHandle, record.status);
 }
 
 void HandleBulkDelete(const EMRECORD& record, EventContext& context, DBHANDLE dbHandle,
@@ -115,11 +154,13 @@ void HandleBulkDelete(const EMRECORD& record, EventContext& context, DBHANDLE db
     context.dbHandle = dbHandle;
     FillInDbContext(&context);
     context.eventType = EVENT_TYPE_DELETE;
-    if (IsSystemDb(&context) != 0) return;
+    if (IsSystemDb(&context) != 0)
+        return;
     LogHandling("Handling EM_QIXDBDELETENOTES\n", context);
 
     if (record.stage == EM_STAGE_BEFORE) {
-        if (ReadProfile() != 0) return;
+        if (ReadProfile() != 0)
+            return;
         QIXBOOL first = 1;
         while (IDScan(idTable, first, &context.noteId)) {
             first = 0;
@@ -128,7 +169,7 @@ void HandleBulkDelete(const EMRECORD& record, EventContext& context, DBHANDLE db
             context.formName[0] = '\0';
             context.noteClass = 0;
             FillInNoteContext(&context);
-            if (WantsParking(context)) AddNoteEntryV75(hDeleteNoteTable, context);
+            ParkIfWanted(hDeleteNoteTable, context);
             // A note whose entry could not be parked must not hand its ids to the next one.
             KOVAListCleanUp(context.connectorIds);
             context.connectorIds = nullptr;
@@ -140,7 +181,8 @@ void HandleBulkDelete(const EMRECORD& record, EventContext& context, DBHANDLE db
     while (IDScan(idTable, first, &context.noteId)) {
         first = 0;
         EntryGuard parked{RemoveDeleteNoteEntry(context.noteId, context.dbHandle)};
-        if (parked.entry != nullptr && record.status == 0) CompleteDelete(*parked.entry, dbHandle);
+        if (parked.entry != nullptr)
+            CompleteDelete(*parked.entry, dbHandle, record.status);
     }
 }
 
@@ -152,19 +194,22 @@ STATUS Dispatch(EMRECORD* record) {
     switch (record->notificationId) {
         case EM_QIXNOTEUPDATE:
         case EM_QIXNOTEUPDATEXTENDED: {
-            NOTEHANDLE note = EMArgHandle(&record->arguments);
+            ArgumentCopy arguments(record->arguments);
+            NOTEHANDLE note = EMArgHandle(arguments.get());
             HandleUpdate(*record, context, note);
             break;
         }
         case EM_QIXNOTEDELETE: {
-            DBHANDLE db = EMArgHandle(&record->arguments);
-            NOTEID noteId = EMArgNoteId(&record->arguments);
+            ArgumentCopy arguments(record->arguments);
+            DBHANDLE db = EMArgHandle(arguments.get());
+            NOTEID noteId = EMArgNoteId(arguments.get());
             HandleDelete(*record, context, db, noteId);
             break;
         }
         case EM_QIXDBDELETENOTES: {
-            DBHANDLE db = EMArgHandle(&record->arguments);
-            IDHANDLE table = EMArgHandle(&record->arguments);
+            ArgumentCopy arguments(record->arguments);
+            DBHANDLE db = EMArgHandle(arguments.get());
+            IDHANDLE table = EMArgHandle(arguments.get());
             HandleBulkDelete(*record, context, db, table);
             break;
         }
@@ -178,7 +223,8 @@ STATUS Dispatch(EMRECORD* record) {
 }  // namespace kova
 
 extern "C" KOVA_EXPORT STATUS ExtMgrCallback(EMRECORD* record) {
-    if (record == nullptr) return EM_CONTINUE_STATUS;
+    if (record == nullptr)
+        return EM_CONTINUE_STATUS;
     const STATUS answer = record->stage == EM_STAGE_BEFORE ? EM_CONTINUE_STATUS : record->status;
     try {
         kova::Dispatch(record);

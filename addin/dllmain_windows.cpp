@@ -18,17 +18,21 @@ CRITICAL_SECTION gLibraryLock;
 
 }  // namespace
 
-// Runs under the loader lock: everything called here is noexcept and loads no library; the only
-// waits are for the add-in's own locks, which handler calls hold briefly and never while loading.
+// Runs under the loader lock: everything called here is noexcept, loads no library and waits for
+// none of the add-in's locks (CleanUp only tries them). When the process is terminating (reserved
+// not null) the other threads are gone, possibly in the middle of a notification holding a lock
+// or a half-changed table: nothing is touched then, the process's memory goes with it. Otherwise
 // CleanUp comes before the deregistration, so a notification arriving in between finds both
 // pending-note tables empty.
-extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
     switch (reason) {
         case DLL_PROCESS_ATTACH:
             InitializeCriticalSection(&gLibraryLock);
             kova::gHandlerProc = ExtMgrCallback;
             break;
         case DLL_PROCESS_DETACH:
+            if (reserved != nullptr)
+                break;
             kova::CleanUp();
             kova::DeregisterAllEntries();
             std::fflush(stdout);  // the deregistration lines reach the console before unload

@@ -8,6 +8,7 @@
 #include "addin/notetable.h"
 #include "hostapi/qixapi.h"
 #include "log/logline.h"
+#include "profile/configuration.h"
 #include "profile/records.h"
 #include "profile/refresh.h"
 
@@ -84,18 +85,26 @@ void DeregisterAllEntries() noexcept {
     }
 }
 
+// Runs at unload, on Windows under the loader lock: it waits for no lock. When a re-read holds
+// the edit lock the records are left to it, and a replaced configuration that a notification
+// still holds stays allocated. profileFlags is left as it is, so a notification in the window
+// before the deregistration finds the stamps unchanged and reads nothing; the next start resets
+// it.
 void CleanUp() noexcept {
     gHooksRegistered.store(0);
     {
-        ProfileWriteLock lock;
-        CleanUpConfigurationProfile();
-        CleanUpSystemProfile();
-        CleanUpEventTriggerProfile();
-        // The found-flags and change stamps go back to their load-time state with the records:
-        // flags that still claimed the freed records, and stamps that still matched the profile
-        // view, would make a later MainEntryPoint in the same process find "nothing changed" and
-        // run with empty records, monitoring nothing.
-        profileFlags = ProfileFlags{};
+        ProfileEditLock lock(EditWait::kNever);
+        if (lock.held()) {
+            ProfileEdit edit(lock);
+            if (edit.ok()) {
+                CleanUpConfigurationProfile();
+                CleanUpSystemProfile();
+                CleanUpEventTriggerProfile();
+                edit.configuration().complete = false;  // emptied, not read
+            } else {
+                edit.Discard();
+            }
+        }
     }
     FreeNoteTable(hSaveNoteTable);
     FreeNoteTable(hDeleteNoteTable);
@@ -108,6 +117,17 @@ STATUS Start() {
     if (gHooksRegistered.exchange(1) != 0) {
         Print("Already registered, Exiting MainEntryPoint\n");
         return 0;
+    }
+    // A start after an unload in the same process reads the profiles afresh: found-flags and
+    // change stamps back to their load-time state.
+    {
+        ProfileEdit edit;
+        if (edit.ok()) {
+            profileFlags() = ProfileFlags{};
+            edit.configuration().complete = false;
+        } else {
+            edit.Discard();
+        }
     }
     Print("Event Listener initialization starting.\n");
     // The UNIX build has no attach step to store it; on Windows attach already did (same value).
@@ -124,7 +144,7 @@ STATUS Start() {
         }
     }
     Print("Processing Profile Database.\n");
-    STATUS status = ReadProfile();
+    STATUS status = ReadProfile(RefreshFor::kProfileChange);
     if (status != 0)
         Print("KOVA Inbound profile read error!\n");
     Print("Event Listener initialization complete.\n");

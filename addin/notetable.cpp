@@ -183,6 +183,25 @@ TableIndex* IndexOf(const NoteTable& table) noexcept {
     return nullptr;
 }
 
+// A table's mutex, held; not held (and an ERROR line logged) when it cannot be taken. The caller
+// then passes the notification on unmonitored: nothing parked, nothing found, nothing freed. With
+// `wait` false it only tries (the unload, which must not wait).
+std::unique_lock<std::mutex> LockTable(std::mutex& mutex, bool wait = true) noexcept {
+    try {
+        std::unique_lock<std::mutex> lock(mutex, std::defer_lock);
+        if (wait) {
+            lock.lock();
+        } else if (!lock.try_lock()) {
+            LogLine(LOG_ERROR, "Pending-note table busy, not released.\n");
+            return lock;
+        }
+        return lock;
+    } catch (...) {
+        LogLine(LOG_ERROR, "Error locking a pending-note table.\n");
+        return std::unique_lock<std::mutex>();
+    }
+}
+
 // Formats an entry line into gTextBuffer when DEBUG lines pass; answers whether it did.
 bool FormatEntryLine(const char* prefix, const NoteEntry* entry) noexcept {
     if (!LogLevelPasses(LOG_DEBUG))
@@ -197,10 +216,12 @@ NoteEntry* RemoveEntry(TableIndex& index, const char* prefix, uint64_t key) noex
     ParkedEntry* parked = nullptr;
     bool formatted = false;
     if (index.count.load(std::memory_order_acquire) != 0) {
-        std::lock_guard<std::mutex> lock(index.mutex);
-        parked = index.Take(key);
-        if (parked != nullptr)
-            formatted = FormatEntryLine(prefix, &parked->entry);
+        std::unique_lock<std::mutex> lock = LockTable(index.mutex);
+        if (lock.owns_lock()) {
+            parked = index.Take(key);
+            if (parked != nullptr)
+                formatted = FormatEntryLine(prefix, &parked->entry);
+        }
     }
     if (parked == nullptr) {
         if (LogLevelPasses(LOG_DEBUG)) {
@@ -269,17 +290,21 @@ STATUS AddNoteEntryV75(NoteTable& table, EventContext& context) noexcept {
 
     bool formatted;
     TableIndex* index = IndexOf(table);
+    std::unique_lock<std::mutex> lock =
+        LockTable(index != nullptr ? index->mutex : gOtherTableLock);
+    if (!lock.owns_lock()) {
+        FreeNoteEntry(entry);
+        return 0;
+    }
     if (index != nullptr) {
         parked->key = index->keyOf(*entry);
-        std::lock_guard<std::mutex> lock(index->mutex);
         index->Link(parked);
-        formatted = FormatEntryLine("AddSaveNoteEntry", entry);
     } else {
-        std::lock_guard<std::mutex> lock(gOtherTableLock);
         entry->next = table;
         table = entry;
-        formatted = FormatEntryLine("AddSaveNoteEntry", entry);
     }
+    formatted = FormatEntryLine("AddSaveNoteEntry", entry);
+    lock.unlock();
     if (formatted)
         LogLine(LOG_DEBUG, gTextBuffer);
     return 0;
@@ -303,13 +328,17 @@ void FreeNoteEntry(NoteEntry* entry) noexcept {
 void FreeNoteTable(NoteTable& table) noexcept {
     NoteEntry* chain;
     TableIndex* index = IndexOf(table);
-    if (index != nullptr) {
-        std::lock_guard<std::mutex> lock(index->mutex);
-        chain = index->TakeAll();
-    } else {
-        std::lock_guard<std::mutex> lock(gOtherTableLock);
-        chain = table;
-        table = nullptr;
+    {
+        std::unique_lock<std::mutex> lock =
+            LockTable(index != nullptr ? index->mutex : gOtherTableLock, false);
+        if (!lock.owns_lock())
+            return;
+        if (index != nullptr) {
+            chain = index->TakeAll();
+        } else {
+            chain = table;
+            table = nullptr;
+        }
     }
     FreeChain(chain);
 }

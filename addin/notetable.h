@@ -24,13 +24,16 @@ extern NoteTable hDeleteNoteTable;
 
 // Parks a heap copy of `context` at the head of `table` and moves the context's connector ids
 // into it. Always 0; when the entry cannot be allocated an ERROR line is logged and nothing is
-// parked (the context keeps its ids, which the caller releases). Tables other than the two above
-// are chained without an index (only FreeNoteTable applies to them).
+// parked (the context keeps its ids, which the caller releases); when the table's lock cannot be
+// taken an ERROR line is logged and nothing is parked (the ids are released). Tables other than the
+// two above are chained without an index (only FreeNoteTable applies to them).
 STATUS AddNoteEntryV75(NoteTable& table, EventContext& context) noexcept;
 // The newest entry with the key, unlinked and handed to the caller, or null.
 NoteEntry* RemoveSaveNoteEntry(NOTEHANDLE noteHandle) noexcept;
 NoteEntry* RemoveDeleteNoteEntry(NOTEID noteId, DBHANDLE dbHandle) noexcept;
-// Releases every entry of the table with its connector ids; the table is empty afterwards.
+// Releases every entry of the table with its connector ids; the table is empty afterwards. Runs
+// at unload and waits for no lock: a table another thread is changing at that moment is left as
+// it is (an ERROR line says so).
 void FreeNoteTable(NoteTable& table) noexcept;
 // Releases one entry that a remove handed out, with its connector ids (null is allowed). Only
 // entries made by AddNoteEntryV75 may be passed.

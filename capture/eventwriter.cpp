@@ -1,6 +1,7 @@
 // The event table writer: opens "kovaevents.qix" for one call and writes one Event document per
-// connector id of the list it is handed, in list order. The list is always consumed: ids that
-// could not be written (database not opened, a create failed) are released here.
+// connector id of the list it is handed, in list order. The list is always consumed. An Event
+// document that cannot be written (database not opened, create or store failed) is named in an
+// ERROR line with the change and its connector, and the next connector still gets its own.
 #include "capture/eventwriter.h"
 
 #include <cstdint>
@@ -24,6 +25,7 @@ constexpr uint16_t kEventTimeTextLimit = 80;
 
 // The texts shared by every Event document of one call, formed once before the loop.
 struct EventTexts {
+    NOTEID noteId;
     const char* eventType;
     const char* formName;
     char unid[kUnidTextSize];
@@ -90,11 +92,21 @@ void ReportItem(STATUS status, const char* message) noexcept {
         LogLine(LOG_ERROR, message);
 }
 
-// Creates, fills and stores one Event document; false when the create failed.
-bool WriteEventDocument(DBHANDLE db, const EventTexts& texts, const char* connectorId) noexcept {
+// The ERROR line for a connector whose Event document was not written.
+void ReportNotWritten(const EventTexts& texts, const char* connectorId, STATUS status) noexcept {
+    LogFormat(LOG_ERROR,
+              "Event document not written: NoteID: %X, EventType: %s, Database: %s, "
+              "ConnectorId: %s, Error#: %i\n",
+              static_cast<unsigned int>(texts.noteId), texts.eventType, texts.dbPath, connectorId,
+              static_cast<int>(status));
+}
+
+// Creates, fills and stores one Event document; the status of a failed create or store, else 0.
+STATUS WriteEventDocument(DBHANDLE db, const EventTexts& texts, const char* connectorId) noexcept {
     NoteGuard note;
-    if (QIXNoteCreate(db, note.Out()) != 0)
-        return false;
+    const STATUS created = QIXNoteCreate(db, note.Out());
+    if (created != 0)
+        return created;
     const NOTEHANDLE h = note.Get();
 
     ORIGINATORID eventOid{};
@@ -125,14 +137,14 @@ bool WriteEventDocument(DBHANDLE db, const EventTexts& texts, const char* connec
               "%s, Timestamp: %s \n",
               texts.unid, texts.pickFields, texts.eventType, texts.dbPath, texts.timeText);
 
-    QIXNoteUpdate(h, 0);
-    return true;  // the guard closes the note
+    return QIXNoteUpdate(h, 0);  // the guard closes the note
 }
 
 void FormTexts(EventTexts* texts, const ORIGINATORID& originatorId, NOTEID noteId,
                DBHANDLE dbHandle, int32_t status) noexcept {
     FormatWords(texts->unid, originatorId.file.word[1], originatorId.file.word[0],
                 originatorId.note.word[1], originatorId.note.word[0]);
+    texts->noteId = noteId;
     FormatPickFields(texts->pickFields, noteId);
 
     texts->eventTime = TIMEDATE{};
@@ -164,32 +176,35 @@ void FormTexts(EventTexts* texts, const ORIGINATORID& originatorId, NOTEID noteI
 void AddEvent(ORIGINATORID originatorId, NOTEID noteId, DBHANDLE dbHandle, const char* eventType,
               const char* formName, int32_t status, KOVAList* connectorIds) noexcept {
     DbGuard db;
-    if (QIXDbOpen(kEventDatabase, db.Out()) != 0) {
+    const STATUS opened = QIXDbOpen(kEventDatabase, db.Out());
+    EventTexts texts;
+    texts.eventType = eventType != nullptr ? eventType : "";
+    texts.formName = formName != nullptr ? formName : "";
+    if (opened != 0) {
         LogFormat(LOG_ERROR, "Error opening event table database: %s\n", kEventDatabase);
+        // Named by the change as far as it is known without the event database.
+        texts.noteId = noteId;
+        texts.dbPath[0] = '\0';
+        if (QIXDbPathGet(dbHandle, texts.dbPath, nullptr) != 0)
+            texts.dbPath[0] = '\0';
+        texts.dbPath[kPathSize - 1] = '\0';
     } else {
         LogFormat(LOG_DEBUG, "Database %s opened successfully.\n", kEventDatabase);
-
-        EventTexts texts;
-        texts.eventType = eventType != nullptr ? eventType : "";
-        texts.formName = formName != nullptr ? formName : "";
         FormTexts(&texts, originatorId, noteId, dbHandle, status);
+    }
 
-        while (connectorIds != nullptr && *connectorIds != nullptr) {
-            char connectorId[kConnectorIdSize];
-            connectorId[0] = '\0';
-            KOVAListPopHeadString(connectorIds, connectorId, sizeof connectorId);
-            if (!WriteEventDocument(db.Get(), texts, connectorId))
-                break;
-        }
+    while (connectorIds != nullptr && *connectorIds != nullptr) {
+        char connectorId[kConnectorIdSize];
+        connectorId[0] = '\0';
+        KOVAListPopHeadString(connectorIds, connectorId, sizeof connectorId);
+        const STATUS written =
+            opened != 0 ? opened : WriteEventDocument(db.Get(), texts, connectorId);
+        if (written != 0)
+            ReportNotWritten(texts, connectorId, written);
     }
 
     LogLine(LOG_DEBUG, "Starting Exit routine.\n");
     db.Close();
-    // Ids left after an early stop get no document; the list is released all the same.
-    if (connectorIds != nullptr) {
-        KOVAListCleanUp(*connectorIds);
-        *connectorIds = nullptr;
-    }
 }
 
 }  // namespace kova

@@ -10,7 +10,8 @@
 namespace kova {
 
 // 1 when at least one profile wants the event (its connector id is added to connectorIds).
-// Takes the profile read lock for its walk of the records.
+// Reads the configuration in force under a pin; a pin that cannot be taken answers 0 with an
+// ERROR line (the notification passes unmonitored).
 int CheckIsEventMonitored(EventContext* context) noexcept;
 int IsContainedInAlias(const char* title, const char* name) noexcept;
 int IsEventTypeEnabled(int32_t eventType, const TriggerProfile* profile) noexcept;

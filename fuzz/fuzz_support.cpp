@@ -11,6 +11,7 @@
 #include "addin/lifecycle.h"
 #include "addin/notetable.h"
 #include "log/logline.h"
+#include "profile/configuration.h"
 #include "profile/records.h"
 
 namespace kovafuzz {
@@ -145,10 +146,10 @@ void FreshServer() {
     for (kova::HookEntry& row : kova::ExtensionHookTable)
         row.registrationHandle = 0;
     {
-        kova::ProfileWriteLock lock;
+        kova::ProfileEdit edit;
         kova::ResetProfileFlags();
-        kova::pConfigurationProfile->logLevel = kova::LOG_DEBUG;
-        kova::profileFlags = kova::ProfileFlags{};
+        kova::pConfigurationProfile()->logLevel = kova::LOG_DEBUG;
+        kova::profileFlags() = kova::ProfileFlags{};
     }
     qixsim::CreateEventDatabase();
     qixsim::CreateDatabase("shop/items.qix");
@@ -170,7 +171,7 @@ void UnloadAddin(size_t handlesBefore) {
     kova::DeregisterAllEntries();
     if (kova::hSaveNoteTable != nullptr || kova::hDeleteNoteTable != nullptr)
         Fail("CleanUp left parked notes");
-    if (kova::pEventTriggerProfile != nullptr)
+    if (kova::pEventTriggerProfile() != nullptr)
         Fail("CleanUp left trigger profiles");
 }
 

@@ -3,12 +3,12 @@
 // database. Also owns gTextBuffer, the per-thread message buffer callers format into.
 #include "log/logline.h"
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
 #include "hostapi/qixapi.h"
-#include "profile/records.h"
 
 namespace kova {
 
@@ -17,6 +17,23 @@ thread_local char gTextBuffer[kTextBufferSize];
 namespace {
 
 constexpr const char* kLogTag = "KOVA";
+
+// The published settings, packed into one word so that they change in one step: the level in the
+// low 32 bits, the console flag in bit 32, the log database flag in bit 33.
+constexpr uint64_t kConsoleBit = uint64_t{1} << 32;
+constexpr uint64_t kDatabaseBit = uint64_t{1} << 33;
+
+constexpr uint64_t Pack(const LogSettings& settings) noexcept {
+    return uint64_t{static_cast<uint32_t>(settings.level)} |
+           (settings.console != 0 ? kConsoleBit : 0) | (settings.database != 0 ? kDatabaseBit : 0);
+}
+
+std::atomic<uint64_t> gPublished{Pack(LogSettings{0, 1, 0})};
+
+// Threads with a source of their own. A line looks at its thread's source only while some thread
+// has one, so that a line outside a profile read costs one load, not a thread-local look-up.
+std::atomic<unsigned> gThreadSources{0};
+thread_local LogSettingsSource tSource = nullptr;
 constexpr uint16_t kTimeTextLimit = 80;
 
 // The level word of a line, or null for a level that has none.
@@ -49,14 +66,46 @@ void ComposeLine(char (&line)[kLogLineSize], const char* word, const char* messa
     }
 }
 
+int32_t CurrentLevel() noexcept {
+    if (gThreadSources.load(std::memory_order_relaxed) != 0 && tSource != nullptr)
+        return tSource().level;
+    return static_cast<int32_t>(
+        static_cast<uint32_t>(gPublished.load(std::memory_order_acquire) & 0xFFFFFFFFu));
+}
+
 }  // namespace
 
+void PublishLogSettings(const LogSettings& settings) noexcept {
+    gPublished.store(Pack(settings), std::memory_order_release);
+}
+
+void SetThreadLogSettingsSource(LogSettingsSource source) noexcept {
+    if ((tSource == nullptr) == (source == nullptr)) {
+        tSource = source;
+        return;
+    }
+    if (source != nullptr) {
+        gThreadSources.fetch_add(1, std::memory_order_relaxed);
+    } else {
+        gThreadSources.fetch_sub(1, std::memory_order_relaxed);
+    }
+    tSource = source;
+}
+
+LogSettings CurrentLogSettings() noexcept {
+    if (gThreadSources.load(std::memory_order_relaxed) != 0 && tSource != nullptr)
+        return tSource();
+    const uint64_t packed = gPublished.load(std::memory_order_acquire);
+    return LogSettings{static_cast<int32_t>(static_cast<uint32_t>(packed & 0xFFFFFFFFu)),
+                       (packed & kConsoleBit) != 0 ? 1 : 0, (packed & kDatabaseBit) != 0 ? 1 : 0};
+}
+
 bool LogLevelPasses(int level) noexcept {
-    return level >= LOG_ERROR && level <= LOG_DEBUG && level <= GetLogLevel();
+    return level >= LOG_ERROR && level <= LOG_DEBUG && level <= CurrentLevel();
 }
 
 void LogLine(int level, const char* message) noexcept {
-    if (level > GetLogLevel())
+    if (level > CurrentLevel())
         return;
     const char* word = LevelWord(level);
     if (word == nullptr)
@@ -78,11 +127,13 @@ void LogLine(int level, const char* message) noexcept {
     char line[kLogLineSize];
     ComposeLine(line, word, message);
 
-    if (isLogConsoleEnabled() != 0) {
+    // The outputs are read after the level, as a separate decision each.
+    const LogSettings settings = CurrentLogSettings();
+    if (settings.console != 0) {
         std::printf("%s\t%s", timeText, line);
         std::fflush(stdout);
     }
-    if (isLogDatabaseEnabled() != 0) {
+    if (settings.database != 0) {
         LogEventTextNoConsole("%s", 0, 0, line);
     }
 }

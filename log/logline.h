@@ -1,9 +1,11 @@
 // The add-in's one diagnostic output: levelled log lines to the server console and the server's
-// log database, and the message buffer callers format into. Owned by the log subsystem.
+// log database, the message buffer callers format into, and the log settings (threshold and
+// outputs) the lines obey. Owned by the log subsystem; the profiles publish the settings.
 #ifndef KOVA_LOG_LOGLINE_H
 #define KOVA_LOG_LOGLINE_H
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>  // __MINGW_PRINTF_FORMAT, the dialect of the C library's vsnprintf
 
 namespace kova {
@@ -19,6 +21,26 @@ constexpr size_t kTimeTextSize = 81;      // 80 characters and the terminator
 // The message buffer callers format into before calling LogLine. One per thread, so that a
 // message formatted on one host thread can never be overwritten by another before it is written.
 extern thread_local char gTextBuffer[kTextBufferSize];
+
+// What a log line obeys: the threshold (0 NONE to 3 DEBUG) and the two outputs (0 off, 1 on).
+struct LogSettings {
+    int32_t level;
+    int32_t console;
+    int32_t database;
+};
+
+// The settings every thread's lines follow, published whole (never a level of one configuration
+// with the outputs of another). At load: level 0 (nothing passes), console on, log database off.
+void PublishLogSettings(const LogSettings& settings) noexcept;
+
+// A thread that builds a new configuration follows that configuration's settings as they change,
+// while every other thread keeps the published ones: it installs a source that its own lines ask
+// each time, and removes it (null) when the configuration is published or dropped.
+using LogSettingsSource = LogSettings (*)() noexcept;
+void SetThreadLogSettingsSource(LogSettingsSource source) noexcept;
+
+// The settings this thread's lines follow now.
+LogSettings CurrentLogSettings() noexcept;
 
 // Writes `message` at `level` (1 ERROR, 2 INFO, 3 DEBUG) when the level in force lets it through:
 // to the console as "<time text>\tKOVA:<LEVEL>:<message>" and/or to "log.qix" as the line without

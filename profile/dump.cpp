@@ -1,6 +1,7 @@
 // The dump of the configuration in force: which newer profile forms override the deprecated
 // "Configuration" profile, the event triggers, and the log outputs, all as INFO lines. It only
-// reads the records; the refresh calls it under the profile write lock after a full read.
+// reads the records of the configuration in view; the refresh calls it on the configuration it
+// has just read, before publishing it.
 #include "profile/dump.h"
 
 #include <cstdint>
@@ -22,7 +23,7 @@ const char* EntryText(char** monitored, int32_t index) noexcept {
 
 void PrintTriggerChain() noexcept {
     LogFormat(LOG_INFO, "Event Trigger Profiles:\n");
-    for (const TriggerProfile* profile = pEventTriggerProfile; profile != nullptr;
+    for (const TriggerProfile* profile = pEventTriggerProfile(); profile != nullptr;
          profile = profile->next) {
         LogFormat(LOG_INFO, "\tEvent Trigger Profile:\n");
         LogFormat(LOG_INFO, "\t\tConnector ID:\t%s\n", profile->connectorID);

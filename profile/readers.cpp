@@ -1,6 +1,6 @@
 // The profile document readers: the item names, read limits and accepted values of the three
 // profile forms, and the code that turns one open profile document into its profile record.
-// They run inside the refresh, under the profile write lock that its search callback holds.
+// They run inside a refresh, on the reading thread, and fill the configuration it is building.
 #include "profile/readers.h"
 
 #include <cstdint>
@@ -111,7 +111,7 @@ void ReadPathList(NOTEHANDLE note, const char* item, char*** monitored,
     auto** slots = static_cast<char**>(std::calloc(count, sizeof(char*)));
     if (slots == nullptr) {
         LogFormat(LOG_ERROR, "Out of memory: %s entries of a profile document not stored.\n", item);
-        NoteIncompleteRead();
+        NoteIncompleteRead("memory allocation", ERR_QIX_NO_MEMORY);
         return;
     }
     *monitored = slots;
@@ -125,7 +125,7 @@ void ReadPathList(NOTEHANDLE note, const char* item, char*** monitored,
         auto* copy = static_cast<char*>(std::malloc(size));
         if (copy == nullptr) {
             LogFormat(LOG_ERROR, "Out of memory: %s entry '%s' not stored.\n", item, path);
-            NoteIncompleteRead();
+            NoteIncompleteRead("memory allocation", ERR_QIX_NO_MEMORY);
             continue;
         }
         GetNormalizedDbPath(copy, size, path);
@@ -137,7 +137,7 @@ void ReadPathList(NOTEHANDLE note, const char* item, char*** monitored,
 }  // namespace
 
 int UpdateConfigurationProfile(NOTEHANDLE note) noexcept {
-    ConfigurationProfile* const profile = pConfigurationProfile;
+    ConfigurationProfile* const profile = pConfigurationProfile();
     CleanUpConfigurationProfile();
     ReadConnectorId(note, profile->connectorID);
     ReadEventTypes(note, &profile->createEnabled, &profile->updateEnabled, &profile->deleteEnabled);
@@ -147,7 +147,7 @@ int UpdateConfigurationProfile(NOTEHANDLE note) noexcept {
 }
 
 int UpdateSystemProfile(NOTEHANDLE note) noexcept {
-    SystemProfile* const profile = pSystemProfile;
+    SystemProfile* const profile = pSystemProfile();
     CleanUpSystemProfile();
     profile->logLevel = ReadLogLevel(note);
     const uint16_t count = QIXItemGetTextListEntries(note, kItemLogOutputs);
@@ -168,7 +168,7 @@ int AddTriggerProfileV75(NOTEHANDLE note) noexcept {
     auto* profile = static_cast<TriggerProfile*>(std::calloc(1, sizeof(TriggerProfile)));
     if (profile == nullptr) {
         LogFormat(LOG_ERROR, "Out of memory: event trigger profile not added.\n");
-        NoteIncompleteRead();
+        NoteIncompleteRead("memory allocation", ERR_QIX_NO_MEMORY);
         return 0;
     }
     QIXNoteGetInfo(note, NOTE_INFO_ORIGINATOR, &profile->originatorId);

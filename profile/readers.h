@@ -1,5 +1,5 @@
 // Readers of the three profile document forms: each turns one open profile document into its
-// profile record. Called only by the refresh's search callback, which holds the profile write lock.
+// profile record of the configuration being built. Called only by the refresh's search callback.
 #ifndef KOVA_PROFILE_READERS_H
 #define KOVA_PROFILE_READERS_H
 

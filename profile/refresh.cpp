@@ -1,10 +1,13 @@
 // The profile refresh: the change test on the profile view of the event database, and the full
-// re-read of every profile document (search, readers, dump) when it finds a change. The server
-// API work of the change test runs without a lock; the stamps and records change only under the
-// profile write lock, so concurrent refreshes read the documents once and notifications never
-// see a half-read configuration.
+// re-read of every profile document (search, readers, dump) when it finds a change. The re-read
+// runs in a ProfileEdit: the next configuration is built aside, on the reading thread alone, and
+// published when the edit ends, so notifications on other threads keep the configuration in force
+// and never wait. A re-read that could not take in every document replaces no complete
+// configuration: it is dropped with one ERROR line and tried again at most once a second of the
+// server's clock.
 #include "profile/refresh.h"
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -13,6 +16,7 @@
 #include "hostapi/handles.h"
 #include "hostapi/qixapi.h"
 #include "log/logline.h"
+#include "profile/configuration.h"
 #include "profile/dump.h"
 #include "profile/readers.h"
 #include "profile/records.h"
@@ -34,8 +38,27 @@ constexpr char kTriggerForm[] = "EventTriggerConfiguration";
 constexpr char kConfigurationForm[] = "Configuration";
 constexpr char kSystemForm[] = "SystemConfiguration";
 
-// Set by NoteIncompleteRead during a full read; guarded by the profile write lock.
-bool gReadIncomplete = false;
+constexpr char kNotUpdated[] = "Profile refreshed but not updated!\n";
+constexpr char kLockError[] = "Error locking the profile records.\n";
+
+// One second of the server's clock: the least time between two tries of a failed re-read, and
+// the longest a write-path refresh leaves a parked profile change to its own after stage.
+constexpr uint64_t kRetryInterval = 100;
+constexpr uint64_t kProfileChangeWindow = 100;
+
+// The first failure of the re-read in progress; call null while it is complete. Guarded, like
+// the retry state, by the edit lock: only the thread holding it reads the documents.
+struct ReadFailure {
+    const char* call;
+    STATUS status;
+};
+ReadFailure gReadFailure{nullptr, 0};
+bool gRetryArmed = false;
+uint64_t gRetryArmedAt = 0;
+ProfileFlags gFailedStamps{};  // what the change test saw for the read that failed
+
+std::atomic<int> gProfileChangesInFlight{0};
+std::atomic<uint64_t> gLatestProfileChange{0};
 
 STATUS Masked(STATUS status) noexcept {
     return static_cast<STATUS>(status & kStatusMask);
@@ -50,7 +73,37 @@ bool SameTime(const TIMEDATE& a, const TIMEDATE& b) noexcept {
     return a.word[0] == b.word[0] && a.word[1] == b.word[1];
 }
 
-// Walks the open profile view to its last entry; `found` tells whether it has one and `latest`
+bool SameStamps(const ProfileFlags& flags, const ORIGINATORID& latest,
+                const TIMEDATE& viewModified) noexcept {
+    return SameOriginatorStamp(flags.latestProfileOriginatorId, latest) &&
+           SameTime(flags.profileViewModified, viewModified);
+}
+
+bool ProfileChangeInFlight() noexcept {
+    if (gProfileChangesInFlight.load(std::memory_order_acquire) <= 0)
+        return false;
+    const uint64_t now = ServerHundredths();
+    const uint64_t latest = gLatestProfileChange.load(std::memory_order_acquire);
+    return now >= latest && now - latest < kProfileChangeWindow;
+}
+
+void ArmRetry(const ORIGINATORID& latest, const TIMEDATE& viewModified) noexcept {
+    gRetryArmed = true;
+    gRetryArmedAt = ServerHundredths();
+    gFailedStamps.latestProfileOriginatorId = latest;
+    gFailedStamps.profileViewModified = viewModified;
+}
+
+// The documents are as they were when a re-read failed, and its retry is not due yet. A change
+// since then is read at once; a clock set back counts as the wait being over.
+bool RetryWaiting(const ORIGINATORID& latest, const TIMEDATE& viewModified) noexcept {
+    if (!gRetryArmed || !SameStamps(gFailedStamps, latest, viewModified))
+        return false;
+    const uint64_t now = ServerHundredths();
+    return now >= gRetryArmedAt && now - gRetryArmedAt < kRetryInterval;
+}
+
+// Reads the last entry of the open profile view; `found` tells whether it has one and `latest`
 // is then its note id. A failed read is logged and its status answered.
 STATUS FindLatestNoteId(HCOLLECTION collection, bool* found, NOTEID* latest) noexcept {
     *found = false;
@@ -60,32 +113,24 @@ STATUS FindLatestNoteId(HCOLLECTION collection, bool* found, NOTEID* latest) noe
     position.level = 0;
     position.tumbler[0] = 0;
 
-    MemGuard lastBuffer;
-    uint16_t signal = 0;
-    do {
-        MEMHANDLE buffer = QIX_NULLHANDLE;
-        uint32_t returned = 0;
-        signal = 0;
-        const STATUS status =
-            TAVReadEntries(collection, &position, NAVIGATE_NEXT, 1, NAVIGATE_NEXT, 1,
-                           READ_MASK_NOTEID, &buffer, nullptr, nullptr, &returned, &signal);
-        if (status != 0) {
-            LogFormat(LOG_ERROR, "Error TAVReadEntries. Error# %i\n", static_cast<int>(status));
-            return status;
-        }
-        if (buffer != QIX_NULLHANDLE)
-            lastBuffer = MemGuard(buffer);
-    } while ((signal & SIGNAL_MORE_ENTRIES) != 0);
-
-    if (lastBuffer) {
+    MemGuard buffer;
+    uint32_t returned = 0;
+    const STATUS status =
+        TAVReadEntries(collection, &position, NAVIGATE_LAST, 1, NAVIGATE_NEXT, 1, READ_MASK_NOTEID,
+                       buffer.Out(), nullptr, nullptr, &returned, nullptr);
+    if (status != 0) {
+        LogFormat(LOG_ERROR, "Error TAVReadEntries. Error# %i\n", static_cast<int>(status));
+        return status;
+    }
+    if (buffer) {
         {
-            MemLock lock(lastBuffer.Get());
-            if (lock.Get() != nullptr) {
+            MemLock lock(buffer.Get());
+            if (lock.Get() != nullptr && returned > 0) {
                 std::memcpy(latest, lock.Get(), sizeof *latest);
                 *found = true;
             }
         }
-        lastBuffer.Close();
+        buffer.Close();
     }
     return 0;
 }
@@ -94,47 +139,140 @@ void FormatNoteId(char (&text)[kNoteIdTextSize], NOTEID noteId) noexcept {
     std::snprintf(text, sizeof text, "%X", static_cast<unsigned int>(noteId));
 }
 
-// A read that did not take in every document (no compile, a failed or cut-short search, a record
-// that could not be stored) must not leave stamps that match the view: the records would then stay
-// stale or partial until the documents changed again. Zero stamps make the next refresh read.
-void ForgetStamps() noexcept {
-    std::memset(&profileFlags.latestProfileOriginatorId, 0,
-                sizeof profileFlags.latestProfileOriginatorId);
-    std::memset(&profileFlags.profileViewModified, 0, sizeof profileFlags.profileViewModified);
+// Stamps that match no view, so that the next refresh reads the documents again.
+void ForgetStamps(ProfileFlags* flags) noexcept {
+    std::memset(&flags->latestProfileOriginatorId, 0, sizeof flags->latestProfileOriginatorId);
+    std::memset(&flags->profileViewModified, 0, sizeof flags->profileViewModified);
 }
 
-// Compiles the search formula, resets the records and reads every document through the search
-// callback, then dumps the configuration in force. Runs under the profile write lock.
-void ReadAllProfiles(DBHANDLE* db) noexcept {
-    FormulaGuard formula;
-    const STATUS compiled =
-        QIXFormulaCompile(nullptr, 0, kSearchFormula, kSearchFormulaLength, formula.Out(), nullptr,
-                          nullptr, nullptr, nullptr, nullptr, nullptr);
-    if (compiled != 0) {
-        LogFormat(LOG_ERROR, "Error compiling search formula. Error#: %i\n",
-                  static_cast<int>(compiled));
-        ForgetStamps();
+// Reads every profile document into a new configuration and publishes it; an incomplete read
+// replaces a complete configuration never, the load-time one (start-up) as before.
+void ReadAllProfiles(const ProfileEditLock& lock, DBHANDLE db, const ORIGINATORID& latest,
+                     const TIMEDATE& viewModified, bool viewFailed) noexcept {
+    const bool replacingComplete = lock.InForce().complete;
+    gReadFailure = ReadFailure{nullptr, 0};
+    bool discarded = false;
+    {
+        ProfileEdit edit(lock);
+        if (!edit.ok()) {
+            NoteIncompleteRead("memory allocation", ERR_QIX_NO_MEMORY);
+            edit.Discard();
+            discarded = true;
+        } else {
+            // Both halves always run, so that both stamps take the current values.
+            ProfileFlags& flags = profileFlags();
+            CheckUnchangedProfile(&flags.latestProfileOriginatorId, &latest);
+            CheckUnchangedDATETIME(&flags.profileViewModified, &viewModified);
+
+            FormulaGuard formula;
+            const STATUS compiled =
+                QIXFormulaCompile(nullptr, 0, kSearchFormula, kSearchFormulaLength, formula.Out(),
+                                  nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+            if (compiled != 0) {
+                LogFormat(LOG_ERROR, "Error compiling search formula. Error#: %i\n",
+                          static_cast<int>(compiled));
+                NoteIncompleteRead("QIXFormulaCompile", compiled);
+            } else {
+                ResetProfileFlags();
+                DBHANDLE handle = db;
+                const STATUS searched =
+                    QIXSearch(db, formula.Get(), kProfileView, 0, kDocumentsOnly, nullptr,
+                              UpdateProfileV75, &handle, nullptr);
+                if (searched != 0) {
+                    LogFormat(LOG_ERROR, "Error searching profile database: %s Error#: %i\n",
+                              kEventDatabase, static_cast<int>(searched));
+                    NoteIncompleteRead("QIXSearch", searched);
+                }
+            }
+
+            const bool complete = gReadFailure.call == nullptr;
+            if (!complete && (replacingComplete || compiled != 0)) {
+                edit.Discard();
+                discarded = true;
+            } else {
+                ProfileConfiguration& built = edit.configuration();
+                built.complete = complete;
+                if (!complete)
+                    ForgetStamps(&built.profileFlags);
+                PrintConfigurationProfile();
+            }
+            formula.Close();
+        }
+    }  // the edit ends: published unless discarded
+
+    if (gReadFailure.call == nullptr) {
+        if (viewFailed) {
+            // The change test cannot tell a change: read again, but not at once.
+            ArmRetry(latest, viewModified);
+        } else {
+            gRetryArmed = false;
+        }
         return;
     }
-
-    ResetProfileFlags();
-    gReadIncomplete = false;
-    const STATUS searched = QIXSearch(*db, formula.Get(), kProfileView, 0, kDocumentsOnly, nullptr,
-                                      UpdateProfileV75, db, nullptr);
-    if (searched != 0) {
-        LogFormat(LOG_ERROR, "Error searching profile database: %s Error#: %i\n", kEventDatabase,
-                  static_cast<int>(searched));
+    // Lines written during the read followed its own settings, which may send them nowhere; this
+    // one follows the settings now in force.
+    if (discarded) {
+        LogFormat(LOG_ERROR,
+                  "Profile re-read incomplete, the configuration in force is kept: %s failed, "
+                  "Error#: %i\n",
+                  gReadFailure.call, static_cast<int>(gReadFailure.status));
+    } else {
+        LogFormat(LOG_ERROR,
+                  "Profile read incomplete, what was read is in force: %s failed, "
+                  "Error#: %i\n",
+                  gReadFailure.call, static_cast<int>(gReadFailure.status));
     }
-    if (searched != 0 || gReadIncomplete)
-        ForgetStamps();
-    gReadIncomplete = false;
-    PrintConfigurationProfile();
-    formula.Close();
+    ArmRetry(latest, viewModified);
+}
+
+// The change test found a difference from the configuration in force: read it, unless this
+// caller leaves that to another thread or to a later retry.
+void RefreshChanged(DBHANDLE db, const ORIGINATORID& latest, const TIMEDATE& viewModified,
+                    bool viewFailed, RefreshFor caller) noexcept {
+    const bool writePath = caller == RefreshFor::kWritePath;
+    if (writePath && ProfileChangeInFlight()) {
+        LogLine(LOG_DEBUG, kNotUpdated);
+        return;
+    }
+    ProfileEditLock lock(writePath ? EditWait::kTry : EditWait::kBlock);
+    if (lock.failed()) {
+        LogLine(LOG_ERROR, kLockError);
+        return;
+    }
+    if (lock.busy()) {  // another thread is reading; this notification keeps what is in force
+        LogLine(LOG_DEBUG, kNotUpdated);
+        return;
+    }
+    // Another thread may have read this very change while this one waited for the lock.
+    if ((!viewFailed && SameStamps(lock.InForce().profileFlags, latest, viewModified)) ||
+        (writePath && RetryWaiting(latest, viewModified))) {
+        LogLine(LOG_DEBUG, kNotUpdated);
+        return;
+    }
+    ReadAllProfiles(lock, db, latest, viewModified, viewFailed);
 }
 
 }  // namespace
 
-STATUS ReadProfile() noexcept {
+uint64_t ServerHundredths() noexcept {
+    TIMEDATE now{};
+    OSCurrentTIMEDATE(&now);
+    return (uint64_t{now.word[1]} << 32) | now.word[0];
+}
+
+void BeginProfileChange() noexcept {
+    gLatestProfileChange.store(ServerHundredths(), std::memory_order_release);
+    gProfileChangesInFlight.fetch_add(1, std::memory_order_acq_rel);
+}
+
+void EndProfileChange() noexcept {
+    int inFlight = gProfileChangesInFlight.load(std::memory_order_acquire);
+    while (inFlight > 0 && !gProfileChangesInFlight.compare_exchange_weak(
+                               inFlight, inFlight - 1, std::memory_order_acq_rel)) {
+    }
+}
+
+STATUS ReadProfile(RefreshFor caller) noexcept {
     DbGuard db;
     const STATUS opened = QIXDbOpen(kEventDatabase, db.Out());
     if (opened != 0) {
@@ -153,27 +291,17 @@ STATUS ReadProfile() noexcept {
 
     bool differs = viewFailed;
     if (!differs) {
-        ProfileReadLock lock;
-        differs = !SameOriginatorStamp(profileFlags.latestProfileOriginatorId, latest) ||
-                  !SameTime(profileFlags.profileViewModified, viewModified);
-    }
-
-    if (!differs) {
-        LogFormat(LOG_DEBUG, "Profile refreshed but not updated!\n");
-    } else {
-        ProfileWriteLock lock;
-        // Both halves always run, so that both stamps take the current values.
-        const int sameProfile =
-            CheckUnchangedProfile(&profileFlags.latestProfileOriginatorId, &latest);
-        const int sameView =
-            CheckUnchangedDATETIME(&profileFlags.profileViewModified, &viewModified);
-        if (sameProfile != 0 && sameView != 0 && !viewFailed) {
-            // Another thread read the same change while this one waited for the lock.
-            LogFormat(LOG_DEBUG, "Profile refreshed but not updated!\n");
+        ConfigurationPin pin;
+        if (!pin.ok()) {
+            LogLine(LOG_ERROR, kLockError);
         } else {
-            DBHANDLE handle = db.Get();
-            ReadAllProfiles(&handle);
+            differs = !SameStamps(pin->profileFlags, latest, viewModified);
         }
+    }
+    if (differs) {
+        RefreshChanged(db.Get(), latest, viewModified, viewFailed, caller);
+    } else {
+        LogLine(LOG_DEBUG, kNotUpdated);
     }
 
     const STATUS closed = db.Close();
@@ -225,8 +353,9 @@ STATUS FindProfileViewInfo(DBHANDLE db, ORIGINATORID* latestOriginatorId,
     return 0;
 }
 
-void NoteIncompleteRead() noexcept {
-    gReadIncomplete = true;
+void NoteIncompleteRead(const char* call, STATUS status) noexcept {
+    if (gReadFailure.call == nullptr)
+        gReadFailure = ReadFailure{call, status};
 }
 
 int CheckUnchangedProfile(ORIGINATORID* stored, const ORIGINATORID* current) noexcept {
@@ -253,9 +382,17 @@ STATUS UpdateProfileV75(void* parameter, const SEARCH_MATCH* match,
 
     NoteGuard note;
     const STATUS opened = QIXNoteOpen(db, match->noteId, 0, note.Out());
+    if (opened == ERR_QIX_NOTE_NOT_FOUND || opened == ERR_QIX_NOTE_DELETED) {
+        // Deleted between the search's selection and this open (a connector consuming Event
+        // documents, say): the read is complete without it.
+        LogFormat(LOG_DEBUG, "Profile document deleted during the read, skipped. NoteID: %s\n",
+                  noteIdText);
+        return 0;
+    }
     if (opened != 0) {
         LogFormat(LOG_ERROR, "Error opening profile document. NoteID: %s, Error#: %i\n", noteIdText,
                   static_cast<int>(opened));
+        NoteIncompleteRead("QIXNoteOpen", opened);
         return Masked(opened);
     }
 
@@ -265,17 +402,17 @@ STATUS UpdateProfileV75(void* parameter, const SEARCH_MATCH* match,
 
     if (std::strcmp(form, kTriggerForm) == 0) {
         // The flag may only be set while the chain holds a record.
-        if (AddTriggerProfileV75(note.Get()) != 0 && pEventTriggerProfile != nullptr) {
-            profileFlags.triggerProfileEnabled = 1;
+        if (AddTriggerProfileV75(note.Get()) != 0 && pEventTriggerProfile() != nullptr) {
+            profileFlags().triggerProfileEnabled = 1;
             LogFormat(LOG_DEBUG, "Event Trigger Profile added!\n");
         }
     } else if (std::strcmp(form, kConfigurationForm) == 0) {
         UpdateConfigurationProfile(note.Get());
-        profileFlags.configurationProfileEnabled = 1;
+        profileFlags().configurationProfileEnabled = 1;
         LogFormat(LOG_DEBUG, "Configuration Profile added!\n");
     } else if (std::strcmp(form, kSystemForm) == 0) {
         UpdateSystemProfile(note.Get());
-        profileFlags.systemProfileEnabled = 1;
+        profileFlags().systemProfileEnabled = 1;
         LogFormat(LOG_DEBUG, "System Profile added!\n");
     }
 
@@ -283,6 +420,7 @@ STATUS UpdateProfileV75(void* parameter, const SEARCH_MATCH* match,
     if (closed != 0) {
         LogFormat(LOG_ERROR, "Error closing profile document. NoteID: %s, Error#: %i\n", noteIdText,
                   static_cast<int>(closed));
+        NoteIncompleteRead("QIXNoteClose", closed);
         return Masked(closed);
     }
     return 0;

@@ -31,7 +31,7 @@ TEST(Lifecycle, UnloadEmptiesStateAndDeregistersThenAStartRegistersAnew) {
     }
     ASSERT_EQ(qixsim::RegistrationCount(), 8u);
     const uint32_t firstHandle = kova::ExtensionHookTable[0].registrationHandle;
-    ASSERT_NE(kova::pEventTriggerProfile, nullptr);
+    ASSERT_NE(kova::pEventTriggerProfile(), nullptr);
 
     // A parked entry that never saw its after stage is released by the unload.
     kova::EventContext context{};
@@ -40,7 +40,7 @@ TEST(Lifecycle, UnloadEmptiesStateAndDeregistersThenAStartRegistersAnew) {
     kovatest::StdoutCapture console;
     kova::CleanUp();
     EXPECT_EQ(kova::gHooksRegistered.load(), 0);
-    EXPECT_EQ(kova::pEventTriggerProfile, nullptr);
+    EXPECT_EQ(kova::pEventTriggerProfile(), nullptr);
     EXPECT_EQ(kova::hDeleteNoteTable, nullptr);
     EXPECT_EQ(qixsim::RegistrationCount(), 8u);  // CleanUp deregisters nothing
     kova::DeregisterAllEntries();
@@ -57,7 +57,7 @@ TEST(Lifecycle, UnloadEmptiesStateAndDeregistersThenAStartRegistersAnew) {
     EXPECT_EQ(Count(text, "Already registered"), 0);
     EXPECT_EQ(qixsim::RegistrationCount(), 8u);
     EXPECT_NE(kova::ExtensionHookTable[0].registrationHandle, firstHandle);
-    EXPECT_NE(kova::pEventTriggerProfile, nullptr);  // the profiles were read again
+    EXPECT_NE(kova::pEventTriggerProfile(), nullptr);  // the profiles were read again
 }
 
 TEST(Lifecycle, DeregistrationStopsAtTheFirstFailure) {

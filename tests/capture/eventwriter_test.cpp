@@ -1,6 +1,7 @@
 // The event table writer: the Event document's items and formats, one document per connector in
-// list order, an empty list, a create failing part-way, a missing event database, an unreadable
-// database path and failing item writes. The list is consumed on every path.
+// list order, an empty list, a create or store failing part-way (named, the rest still written),
+// a missing event database, an unreadable database path and failing item writes. The list is
+// consumed on every path.
 #include "capture/eventwriter.h"
 
 #include <gtest/gtest.h>
@@ -143,22 +144,44 @@ TEST_F(EventWriterTest, EmptyListOpensAndClosesTheEventDatabaseOnly) {
                                         "KOVA:DEBUG:Starting Exit routine.\n"}));
 }
 
-TEST_F(EventWriterTest, CreateFailingOnTheThirdOfFourKeepsTheFirstTwoAndReleasesTheRest) {
-    kova::KOVAList ids = ListOf({"c1", "c2", "c3", "c4"});
-    qixsim::FailNth("QIXNoteCreate", ERR_QIX_NO_MEMORY, 3);
-    kova::AddEvent(ChangedNote(), 2, db_, "Update", "Order", 0, &ids);
-    EXPECT_EQ(ids, nullptr);  // c4 released, not written
-    const std::vector<qixsim::NoteInfo> events = Events();
-    ASSERT_EQ(events.size(), 2u);
-    EXPECT_EQ(ItemText(events[0], "ConnectorId"), "c1");
-    EXPECT_EQ(ItemText(events[1], "ConnectorId"), "c2");
-    EXPECT_EQ(qixsim::FaultsInjected(), std::vector<std::string>{"QIXNoteCreate"});
-    for (const std::string& line : kovatest::LogEntries()) {
-        EXPECT_EQ(line.find("KOVA:ERROR:"), std::string::npos) << line;  // no message for it
+// A document that cannot be created or stored is named with its change and connector, and the
+// connectors after it still get theirs.
+TEST_F(EventWriterTest, ACreateOrStoreFailingOnTheThirdOfFourIsNamedAndTheRestAreWritten) {
+    for (const char* operation : {"QIXNoteCreate", "QIXNoteUpdate"}) {
+        SCOPED_TRACE(operation);
+        kovatest::ResetAll();
+        kovatest::SetLogSettings(3, 0, 1);
+        ASSERT_EQ(qixsim::CreateEventDatabase(), 0);
+        ASSERT_EQ(qixsim::CreateDatabase("orders.qix"), 0);
+        ASSERT_EQ(qixsim::OpenDatabase("orders.qix", &db_), 0);
+        handles_ = qixsim::OpenHandleCount();
+
+        kova::KOVAList ids = ListOf({"c1", "c2", "c3", "c4"});
+        qixsim::FailNth(operation, ERR_QIX_NO_MEMORY, 3);
+        kova::AddEvent(ChangedNote(), 0x2A, db_, "Update", "Order", 0, &ids);
+        EXPECT_EQ(ids, nullptr);
+        std::vector<std::string> written;
+        for (const qixsim::NoteInfo& event : Events())
+            written.push_back(ItemText(event, "ConnectorId"));
+        EXPECT_EQ(written, (std::vector<std::string>{"c1", "c2", "c4"}));
+        EXPECT_EQ(qixsim::FaultsInjected(), std::vector<std::string>{operation});
+        std::vector<std::string> errors;
+        for (const std::string& line : kovatest::LogEntries()) {
+            if (line.find("KOVA:ERROR:") == 0)
+                errors.push_back(line);
+        }
+        EXPECT_EQ(errors, (std::vector<std::string>{
+                              "KOVA:ERROR:Event document not written: NoteID: 2A, EventType: "
+                              "Update, Database: orders.qix, ConnectorId: c3, Error#: 258\n"}));
+        EXPECT_EQ(qixsim::OpenHandleCount(), handles_);
+        qixsim::CloseHandle(db_);
+        db_ = 0;
     }
+    ASSERT_EQ(qixsim::OpenDatabase("orders.qix", &db_), 0);
+    handles_ = qixsim::OpenHandleCount();
 }
 
-TEST_F(EventWriterTest, MissingEventDatabaseWritesNothingAndReleasesTheList) {
+TEST_F(EventWriterTest, MissingEventDatabaseNamesEveryConnectorAndReleasesTheList) {
     kovatest::ResetAll();
     kovatest::SetLogSettings(3, 0, 1);
     ASSERT_EQ(qixsim::CreateDatabase("orders.qix"), 0);
@@ -170,10 +193,14 @@ TEST_F(EventWriterTest, MissingEventDatabaseWritesNothingAndReleasesTheList) {
     EXPECT_EQ(ids, nullptr);
     EXPECT_EQ(qixsim::CallCount("QIXNoteCreate"), 0u);
     EXPECT_EQ(qixsim::CallCount("QIXDbClose"), 0u);
-    EXPECT_EQ(
-        kovatest::LogEntries(),
-        (std::vector<std::string>{"KOVA:ERROR:Error opening event table database: kovaevents.qix\n",
-                                  "KOVA:DEBUG:Starting Exit routine.\n"}));
+    const std::string notWritten =
+        "KOVA:ERROR:Event document not written: NoteID: 2, EventType: Update, Database: "
+        "orders.qix, ConnectorId: ";
+    EXPECT_EQ(kovatest::LogEntries(),
+              (std::vector<std::string>{
+                  "KOVA:ERROR:Error opening event table database: kovaevents.qix\n",
+                  notWritten + "c1, Error#: 16645\n", notWritten + "c2, Error#: 16645\n",
+                  "KOVA:DEBUG:Starting Exit routine.\n"}));
 }
 
 TEST_F(EventWriterTest, UnreadableDatabasePathWritesAnEmptyDBPath) {

@@ -53,7 +53,7 @@ class MonitoringFilterTest : public ::testing::Test {
     // The filter's answer with exactly one trigger profile holding `entry`.
     int MatchesSingleEntry(const std::string& entry, const char* form = "Order") {
         {
-            kova::ProfileWriteLock lock;
+            kova::ProfileEdit edit;
             kova::CleanUpEventTriggerProfile();
         }
         kovatest::AddTrigger({{entry}, 1, 1, 1, "c"});
@@ -143,7 +143,7 @@ TEST_F(MonitoringFilterTest, DriveLetterColonCutsTriggerEntriesButNotConfigurati
     EXPECT_EQ(kova::CheckIsEventMonitored(Context("C:\\data\\orders.qix")), 0);
 
     {
-        kova::ProfileWriteLock lock;
+        kova::ProfileEdit edit;
         kova::ResetProfileFlags();
     }
     kovatest::SetConfigurationProfile({{"C:/data/orders.qix"}, 1, 1, 1, "configuration"});
@@ -183,9 +183,9 @@ TEST_F(MonitoringFilterTest, TriggerChainShadowsTheDeprecatedConfigurationProfil
     EXPECT_EQ(shadowed->connectorIds, nullptr);
 
     {
-        kova::ProfileWriteLock lock;
+        kova::ProfileEdit edit;
         kova::CleanUpEventTriggerProfile();
-        kova::profileFlags.triggerProfileEnabled = 0;
+        kova::profileFlags().triggerProfileEnabled = 0;
     }
     EventContext* fallback = Context();
     EXPECT_EQ(kova::CheckIsEventMonitored(fallback), 1);
@@ -230,13 +230,13 @@ TEST_F(MonitoringFilterTest, RefreshOnAnotherThreadNeverTearsTheWalk) {
     std::atomic<bool> stop{false};
     std::thread refresher([&] {
         for (int round = 0; round < 300; ++round) {
-            kova::ProfileWriteLock lock;
+            kova::ProfileEdit edit;
             kova::ResetProfileFlags();
             for (int i = 0; i < 3; ++i) {
                 kova::AddEventTriggerProfile(kovatest::NewTriggerProfile(
                     {{"x.qix", "orders.qix:Order"}, 1, 1, 1, "id-" + std::to_string(i)}));
             }
-            kova::profileFlags.triggerProfileEnabled = 1;
+            kova::profileFlags().triggerProfileEnabled = 1;
         }
         stop = true;
     });

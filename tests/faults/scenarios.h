@@ -63,8 +63,9 @@ class World {
     void Build();
     // The scenario's operation, with the console captured.
     StepResult Step();
-    // The operation once more after a faulted one, as the server would repeat it: the start-up
-    // after an unload, the unload after a new start-up, the others as they are.
+    // The operation once more after a faulted one, as the server would repeat it, a second later
+    // on its clock: the start-up after an unload, the unload after a new start-up, the others as
+    // they are.
     StepResult Repeat();
     // A profile edit the add-in is not told about (a copy of the "SystemConfiguration" document,
     // which changes nothing it reads), so that its next refresh reads the documents again.

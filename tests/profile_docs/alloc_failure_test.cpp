@@ -105,7 +105,7 @@ TEST_F(AllocFailureTest, TriggerReaderSkipsWhatItCannotStore) {
         const bool failed = Failures() != 0;
         EXPECT_EQ(HasError(logged.database), failed);
 
-        const kova::TriggerProfile* profile = kova::pEventTriggerProfile;
+        const kova::TriggerProfile* profile = kova::pEventTriggerProfile();
         if (profile == nullptr) {
             EXPECT_TRUE(failed);  // only the record itself may be missing
             continue;
@@ -146,16 +146,16 @@ TEST_F(AllocFailureTest, UnallocatedTriggerRecordLeavesTheChainOff) {
     });
     Disarm();
     EXPECT_EQ(Failures(), 1u);
-    EXPECT_EQ(kova::pEventTriggerProfile, nullptr);
-    EXPECT_EQ(kova::profileFlags.triggerProfileEnabled, 0);
+    EXPECT_EQ(kova::pEventTriggerProfile(), nullptr);
+    EXPECT_EQ(kova::profileFlags().triggerProfileEnabled, 0);
     ASSERT_EQ(logged.database.size(), 1u);
     EXPECT_EQ(logged.database[0].rfind("KOVA:ERROR:", 0), 0u);
 
     // Without the fault the same document is added and announced.
     logged = CaptureLog(
         [&] { Locked([&] { EXPECT_EQ(kova::UpdateProfileV75(&db, &match, nullptr), 0); }); });
-    ASSERT_NE(kova::pEventTriggerProfile, nullptr);
-    EXPECT_EQ(kova::profileFlags.triggerProfileEnabled, 1);
+    ASSERT_NE(kova::pEventTriggerProfile(), nullptr);
+    EXPECT_EQ(kova::profileFlags().triggerProfileEnabled, 1);
     EXPECT_EQ(logged.database, (Strings{"KOVA:DEBUG:Event Trigger Profile added!\n"}));
 }
 

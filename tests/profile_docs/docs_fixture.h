@@ -13,6 +13,7 @@
 #include "hostapi/qixapi.h"
 #include "hostsim/host.h"
 #include "log/logline.h"
+#include "profile/configuration.h"
 #include "profile/records.h"
 #include "tests/support/testsupport.h"
 
@@ -61,7 +62,7 @@ Logged CaptureLog(Fn&& fn) {
 // Runs `fn` as the refresh runs the readers: holding the profile write lock.
 template <typename Fn>
 auto Locked(Fn&& fn) {
-    kova::ProfileWriteLock lock;
+    kova::ProfileEdit edit;
     return fn();
 }
 

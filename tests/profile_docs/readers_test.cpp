@@ -51,10 +51,10 @@ TEST_F(ReadersTest, EventTypesSetOnlyExactWordsAndLogEachEntry) {
         {{"EventTypes", List({"Update", "update", " Create", "Create ", "Remove", "Update"})}});
     docstest::Logged logged =
         CaptureLog([&] { Locked([&] { kova::AddTriggerProfileV75(mixed); }); });
-    ASSERT_NE(kova::pEventTriggerProfile, nullptr);
-    EXPECT_EQ(kova::pEventTriggerProfile->createEnabled, 0);
-    EXPECT_EQ(kova::pEventTriggerProfile->updateEnabled, 1);
-    EXPECT_EQ(kova::pEventTriggerProfile->deleteEnabled, 0);
+    ASSERT_NE(kova::pEventTriggerProfile(), nullptr);
+    EXPECT_EQ(kova::pEventTriggerProfile()->createEnabled, 0);
+    EXPECT_EQ(kova::pEventTriggerProfile()->updateEnabled, 1);
+    EXPECT_EQ(kova::pEventTriggerProfile()->deleteEnabled, 0);
     EXPECT_EQ(
         logged.database,
         (Strings{"KOVA:DEBUG:EventType 0 = 'Update'\n", "KOVA:DEBUG:EventType 1 = 'update'\n",
@@ -64,16 +64,16 @@ TEST_F(ReadersTest, EventTypesSetOnlyExactWordsAndLogEachEntry) {
 
     NOTEHANDLE both = Configuration({{"EventTypes", List({"Delete", "Create"})}});
     Locked([&] { kova::UpdateConfigurationProfile(both); });
-    EXPECT_EQ(kova::pConfigurationProfile->createEnabled, 1);
-    EXPECT_EQ(kova::pConfigurationProfile->updateEnabled, 0);
-    EXPECT_EQ(kova::pConfigurationProfile->deleteEnabled, 1);
+    EXPECT_EQ(kova::pConfigurationProfile()->createEnabled, 1);
+    EXPECT_EQ(kova::pConfigurationProfile()->updateEnabled, 0);
+    EXPECT_EQ(kova::pConfigurationProfile()->deleteEnabled, 1);
 
     // No "EventTypes" item: nothing wanted, nothing logged.
     NOTEHANDLE none = Trigger({{"ConnectorId", Text("c")}});
     logged = CaptureLog([&] { Locked([&] { kova::AddTriggerProfileV75(none); }); });
-    EXPECT_EQ(kova::pEventTriggerProfile->createEnabled, 0);
-    EXPECT_EQ(kova::pEventTriggerProfile->updateEnabled, 0);
-    EXPECT_EQ(kova::pEventTriggerProfile->deleteEnabled, 0);
+    EXPECT_EQ(kova::pEventTriggerProfile()->createEnabled, 0);
+    EXPECT_EQ(kova::pEventTriggerProfile()->updateEnabled, 0);
+    EXPECT_EQ(kova::pEventTriggerProfile()->deleteEnabled, 0);
     EXPECT_TRUE(logged.database.empty());
 }
 
@@ -94,15 +94,15 @@ TEST_F(ReadersTest, LogLevelWordsMapExactlyAnythingElseIsError) {
             items.push_back({"LogLevel", Text(c.text)});
 
         // The deprecated record keeps its level across clean-ups, so a stale value would show.
-        kova::pConfigurationProfile->logLevel = 7;
+        kova::pConfigurationProfile()->logLevel = 7;
         NOTEHANDLE configuration = Configuration(items);
         Locked([&] { kova::UpdateConfigurationProfile(configuration); });
-        EXPECT_EQ(kova::pConfigurationProfile->logLevel, c.level);
+        EXPECT_EQ(kova::pConfigurationProfile()->logLevel, c.level);
 
-        kova::pSystemProfile->logLevel = 7;
+        kova::pSystemProfile()->logLevel = 7;
         NOTEHANDLE system = System(items);
         Locked([&] { kova::UpdateSystemProfile(system); });
-        EXPECT_EQ(kova::pSystemProfile->logLevel, c.level);
+        EXPECT_EQ(kova::pSystemProfile()->logLevel, c.level);
     }
 }
 
@@ -110,31 +110,31 @@ TEST_F(ReadersTest, LogOutputsSwitchOnOnlyExactEntriesAndRefillInPlace) {
     NOTEHANDLE both = System(
         {{"LogLevel", Text("INFO")}, {"LogOutputs", List({"Console", "log.qix", "Console"})}});
     Locked([&] { kova::UpdateSystemProfile(both); });
-    EXPECT_EQ(kova::pSystemProfile->logLevel, 2);
-    EXPECT_EQ(kova::pSystemProfile->logConsoleEnabled, 1);
-    EXPECT_EQ(kova::pSystemProfile->logDatabaseEnabled, 1);
+    EXPECT_EQ(kova::pSystemProfile()->logLevel, 2);
+    EXPECT_EQ(kova::pSystemProfile()->logConsoleEnabled, 1);
+    EXPECT_EQ(kova::pSystemProfile()->logDatabaseEnabled, 1);
 
     // Near misses switch nothing on, and the earlier document's outputs are gone.
     NOTEHANDLE nearMisses = System(
         {{"LogOutputs", List({"console", "Log.qix", " Console", "log.qix ", "LOG.QIX", "log"})}});
     Locked([&] { kova::UpdateSystemProfile(nearMisses); });
-    EXPECT_EQ(kova::pSystemProfile->logLevel, 1);
-    EXPECT_EQ(kova::pSystemProfile->logConsoleEnabled, 0);
-    EXPECT_EQ(kova::pSystemProfile->logDatabaseEnabled, 0);
+    EXPECT_EQ(kova::pSystemProfile()->logLevel, 1);
+    EXPECT_EQ(kova::pSystemProfile()->logConsoleEnabled, 0);
+    EXPECT_EQ(kova::pSystemProfile()->logDatabaseEnabled, 0);
 
     NOTEHANDLE databaseOnly = System({{"LogOutputs", List({"log.qix"})}});
     Locked([&] { kova::UpdateSystemProfile(databaseOnly); });
-    EXPECT_EQ(kova::pSystemProfile->logConsoleEnabled, 0);
-    EXPECT_EQ(kova::pSystemProfile->logDatabaseEnabled, 1);
+    EXPECT_EQ(kova::pSystemProfile()->logConsoleEnabled, 0);
+    EXPECT_EQ(kova::pSystemProfile()->logDatabaseEnabled, 1);
 
     NOTEHANDLE noOutputs = System({{"LogLevel", Text("DEBUG")}});
     Locked([&] { kova::UpdateSystemProfile(noOutputs); });
-    EXPECT_EQ(kova::pSystemProfile->logLevel, 3);
-    EXPECT_EQ(kova::pSystemProfile->logConsoleEnabled, 0);
-    EXPECT_EQ(kova::pSystemProfile->logDatabaseEnabled, 0);
+    EXPECT_EQ(kova::pSystemProfile()->logLevel, 3);
+    EXPECT_EQ(kova::pSystemProfile()->logConsoleEnabled, 0);
+    EXPECT_EQ(kova::pSystemProfile()->logDatabaseEnabled, 0);
     // The system reader writes no line of its own, and leaves originatorId alone.
     const ORIGINATORID zero{};
-    EXPECT_EQ(std::memcmp(&kova::pSystemProfile->originatorId, &zero, sizeof zero), 0);
+    EXPECT_EQ(std::memcmp(&kova::pSystemProfile()->originatorId, &zero, sizeof zero), 0);
 }
 
 TEST_F(ReadersTest, ConnectorIdIsReadWholeUpTo255Characters) {
@@ -145,21 +145,21 @@ TEST_F(ReadersTest, ConnectorIdIsReadWholeUpTo255Characters) {
     NOTEHANDLE cut = Trigger({{"ConnectorId", Text(id300)}});
     NOTEHANDLE missing = Trigger({{"EventTypes", List({"Create"})}});
     Locked([&] { kova::AddTriggerProfileV75(whole); });
-    EXPECT_EQ(std::string(kova::pEventTriggerProfile->connectorID), id255);
+    EXPECT_EQ(std::string(kova::pEventTriggerProfile()->connectorID), id255);
     Locked([&] { kova::AddTriggerProfileV75(cut); });
-    EXPECT_EQ(std::string(kova::pEventTriggerProfile->connectorID), id300.substr(0, 255));
+    EXPECT_EQ(std::string(kova::pEventTriggerProfile()->connectorID), id300.substr(0, 255));
     Locked([&] { kova::AddTriggerProfileV75(missing); });
-    EXPECT_EQ(std::string(kova::pEventTriggerProfile->connectorID), "");
-    EXPECT_EQ(kova::pEventTriggerProfile->createEnabled, 1);  // still a working trigger
+    EXPECT_EQ(std::string(kova::pEventTriggerProfile()->connectorID), "");
+    EXPECT_EQ(kova::pEventTriggerProfile()->createEnabled, 1);  // still a working trigger
 
     // The deprecated record keeps its connector id across clean-ups; a document without one
     // still empties it.
     NOTEHANDLE named = Configuration({{"ConnectorId", Text("old connector")}});
     NOTEHANDLE unnamed = Configuration({{"LogLevel", Text("INFO")}});
     Locked([&] { kova::UpdateConfigurationProfile(named); });
-    EXPECT_STREQ(kova::pConfigurationProfile->connectorID, "old connector");
+    EXPECT_STREQ(kova::pConfigurationProfile()->connectorID, "old connector");
     Locked([&] { kova::UpdateConfigurationProfile(unnamed); });
-    EXPECT_STREQ(kova::pConfigurationProfile->connectorID, "");
+    EXPECT_STREQ(kova::pConfigurationProfile()->connectorID, "");
 }
 
 TEST_F(ReadersTest, PathEntriesAreStoredNormalisedAndCutAt129Characters) {
@@ -175,8 +175,8 @@ TEST_F(ReadersTest, PathEntriesAreStoredNormalisedAndCutAt129Characters) {
                                               "plain.qix", "", long129, long130, long200})}});
     docstest::Logged logged =
         CaptureLog([&] { Locked([&] { kova::AddTriggerProfileV75(note); }); });
-    ASSERT_NE(kova::pEventTriggerProfile, nullptr);
-    const kova::TriggerProfile& profile = *kova::pEventTriggerProfile;
+    ASSERT_NE(kova::pEventTriggerProfile(), nullptr);
+    const kova::TriggerProfile& profile = *kova::pEventTriggerProfile();
     EXPECT_EQ(Monitored(profile.monitored, profile.monitoredNum),
               (Strings{"apps/Sales/Orders.qix:Purchase Order", "a//b.qix",
                        " Lead Blank.qix:Form:With:Colons ", "plain.qix", "",
@@ -187,19 +187,19 @@ TEST_F(ReadersTest, PathEntriesAreStoredNormalisedAndCutAt129Characters) {
     // "DatabasePaths" of the deprecated form: the same storage, the colon kept as read.
     NOTEHANDLE configuration = Configuration({{"DatabasePaths", List({"sub\\db.qix:notaform"})}});
     Locked([&] { kova::UpdateConfigurationProfile(configuration); });
-    EXPECT_EQ(Monitored(kova::pConfigurationProfile->monitored,
-                        kova::pConfigurationProfile->monitoredNum),
+    EXPECT_EQ(Monitored(kova::pConfigurationProfile()->monitored,
+                        kova::pConfigurationProfile()->monitoredNum),
               (Strings{"sub/db.qix:notaform"}));
 
     // An empty list and a missing item: no entries, no array.
     NOTEHANDLE emptyList = Trigger({{"MonitoredDocuments", List({})}});
     Locked([&] { kova::AddTriggerProfileV75(emptyList); });
-    EXPECT_EQ(kova::pEventTriggerProfile->monitoredNum, 0);
-    EXPECT_EQ(kova::pEventTriggerProfile->monitored, nullptr);
+    EXPECT_EQ(kova::pEventTriggerProfile()->monitoredNum, 0);
+    EXPECT_EQ(kova::pEventTriggerProfile()->monitored, nullptr);
     NOTEHANDLE noPaths = Configuration({{"ConnectorId", Text("c")}});
     Locked([&] { kova::UpdateConfigurationProfile(noPaths); });
-    EXPECT_EQ(kova::pConfigurationProfile->monitoredNum, 0);
-    EXPECT_EQ(kova::pConfigurationProfile->monitored, nullptr);
+    EXPECT_EQ(kova::pConfigurationProfile()->monitoredNum, 0);
+    EXPECT_EQ(kova::pConfigurationProfile()->monitored, nullptr);
 }
 
 TEST_F(ReadersTest, TriggerDocumentsChainNewestFirstWithTheirOriginatorIds) {
@@ -212,7 +212,7 @@ TEST_F(ReadersTest, TriggerDocumentsChainNewestFirstWithTheirOriginatorIds) {
     for (NOTEHANDLE note : notes)
         Locked([&] { kova::AddTriggerProfileV75(note); });
 
-    const kova::TriggerProfile* profile = kova::pEventTriggerProfile;
+    const kova::TriggerProfile* profile = kova::pEventTriggerProfile();
     for (int i = 2; i >= 0; --i, profile = profile->next) {
         ASSERT_NE(profile, nullptr);
         EXPECT_STREQ(profile->connectorID, ids[i]);
@@ -228,7 +228,7 @@ TEST_F(ReadersTest, TriggerDocumentsChainNewestFirstWithTheirOriginatorIds) {
     NOTEHANDLE configuration = Configuration({{"ConnectorId", Text("x")}});
     Locked([&] { kova::UpdateConfigurationProfile(configuration); });
     const ORIGINATORID zero{};
-    EXPECT_EQ(std::memcmp(&kova::pConfigurationProfile->originatorId, &zero, sizeof zero), 0);
+    EXPECT_EQ(std::memcmp(&kova::pConfigurationProfile()->originatorId, &zero, sizeof zero), 0);
 }
 
 TEST_F(ReadersTest, LaterConfigurationDocumentReplacesTheEarlierCompletely) {
@@ -239,11 +239,11 @@ TEST_F(ReadersTest, LaterConfigurationDocumentReplacesTheEarlierCompletely) {
     NOTEHANDLE second =
         Configuration({{"EventTypes", List({"Delete"})}, {"DatabasePaths", List({"z\\y.qix"})}});
     Locked([&] { kova::UpdateConfigurationProfile(first); });
-    EXPECT_EQ(kova::pConfigurationProfile->monitoredNum, 3);
-    EXPECT_EQ(kova::pConfigurationProfile->logLevel, 3);
+    EXPECT_EQ(kova::pConfigurationProfile()->monitoredNum, 3);
+    EXPECT_EQ(kova::pConfigurationProfile()->logLevel, 3);
     Locked([&] { kova::UpdateConfigurationProfile(second); });
 
-    const kova::ConfigurationProfile& profile = *kova::pConfigurationProfile;
+    const kova::ConfigurationProfile& profile = *kova::pConfigurationProfile();
     EXPECT_STREQ(profile.connectorID, "");
     EXPECT_EQ(profile.createEnabled, 0);
     EXPECT_EQ(profile.updateEnabled, 0);

@@ -1,9 +1,11 @@
 // The profile refresh: the change test (nothing changed, a non-latest document deleted, the latest
 // edited, an empty view, all profiles deleted, a failed view lookup), the full read through the
 // search (delivery order, other forms, log level in force), every failure line with its status,
-// and two refreshes racing for the same change.
+// an incomplete read (used at start-up, discarded over a complete configuration, retried once a
+// second), a document deleted during the read, and refreshes on several threads.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -15,6 +17,7 @@
 #include "hostapi/qixapi.h"
 #include "hostsim/host.h"
 #include "log/logline.h"
+#include "profile/configuration.h"
 #include "profile/records.h"
 #include "profile/refresh.h"
 #include "tests/profile_docs/docs_fixture.h"
@@ -61,6 +64,14 @@ std::string Latest(NOTEID noteId) {
 std::string TriggerAdded() {
     return Debug("Event Trigger Profile added!\n");
 }
+std::string Kept(const std::string& call, int status) {
+    return Error("Profile re-read incomplete, the configuration in force is kept: " + call +
+                 " failed, Error#: " + std::to_string(status) + "\n");
+}
+std::string ReadInPart(const std::string& call, int status) {
+    return Error("Profile read incomplete, what was read is in force: " + call +
+                 " failed, Error#: " + std::to_string(status) + "\n");
+}
 
 bool IsZero(const ORIGINATORID& id) {
     const ORIGINATORID zero{};
@@ -69,7 +80,7 @@ bool IsZero(const ORIGINATORID& id) {
 
 Strings ChainConnectors() {
     Strings ids;
-    for (const kova::TriggerProfile* p = kova::pEventTriggerProfile; p != nullptr; p = p->next) {
+    for (const kova::TriggerProfile* p = kova::pEventTriggerProfile(); p != nullptr; p = p->next) {
         ids.emplace_back(p->connectorID);
     }
     return ids;
@@ -88,7 +99,7 @@ class RefreshTest : public ::testing::Test {
         if (db_ != QIX_NULLHANDLE)
             qixsim::CloseHandle(db_);
         kovatest::SetLogSettings(0, 0, 0);  // free the records quietly
-        kova::ProfileWriteLock lock;
+        kova::ProfileEdit edit;
         kova::ResetProfileFlags();
     }
 
@@ -122,7 +133,7 @@ class RefreshTest : public ::testing::Test {
     STATUS status_ = 0xFFFF;
 };
 
-TEST_F(RefreshTest, UnchangedProfilesCostOnlyTheViewWalk) {
+TEST_F(RefreshTest, UnchangedProfilesCostOneReadOfTheLastViewEntry) {
     Doc("SystemConfiguration", {{"LogLevel", Text("DEBUG")}, {"LogOutputs", List({"Console"})}});
     const NOTEID trigger =
         Trigger("t1", {{"EventTypes", List({"Create"})}, {"MonitoredDocuments", List({"a.qix"})}});
@@ -137,38 +148,48 @@ TEST_F(RefreshTest, UnchangedProfilesCostOnlyTheViewWalk) {
             Info("\t\tEvent Types:\tCreate:1\tUpdate:0\tDelete:0\n"), Info("\t\tDatabase Paths:\n"),
             Info("\t\t\ta.qix\n"), Info("Log Outputs:\tConsole:1\tLog database log.qix:0\n")}));
     EXPECT_EQ(status_, 0);
-    const kova::TriggerProfile* head = kova::pEventTriggerProfile;
+    const kova::TriggerProfile* head = kova::pEventTriggerProfile();
     ASSERT_NE(head, nullptr);
 
-    const size_t handles = qixsim::OpenHandleCount();
-    qixsim::ResetCallCounts();
-    EXPECT_EQ(Refresh(), (Strings{Latest(trigger), NotUpdated()}));
-    EXPECT_EQ(status_, 0);
-    EXPECT_EQ(kova::pEventTriggerProfile, head);
-    EXPECT_STREQ(head->connectorID, "t1");
-    EXPECT_EQ(qixsim::OpenHandleCount(), handles);
-    // One design lookup, one read per view entry (two profiles), one note open; no document read.
+    // One design lookup, one read of the view's last entry, one note open; no document read. The
+    // same with 2 profile documents as with 42.
     const std::map<std::string, uint64_t> expected = {{"QIXDbOpen", 1},
                                                       {"TAVFindDesignNoteExt", 1},
                                                       {"TAVOpenCollection", 1},
-                                                      {"TAVReadEntries", 2},
+                                                      {"TAVReadEntries", 1},
                                                       {"OSLockObject", 1},
                                                       {"OSUnlockObject", 1},
-                                                      {"OSMemFree", 2},
+                                                      {"OSMemFree", 1},
                                                       {"QIXNoteOpen", 1},
                                                       {"QIXNoteGetInfo", 1},
                                                       {"QIXNoteClose", 1},
                                                       {"TAVGetLastModifiedTime", 1},
                                                       {"TAVCloseCollection", 1},
                                                       {"QIXDbClose", 1}};
-    std::map<std::string, uint64_t> counts;
-    for (const auto& entry : qixsim::CallCounts()) {
-        if (entry.second != 0 && entry.first.rfind("OSCurrent", 0) != 0 &&
-            entry.first != "ConvertTIMEDATEToText") {
-            counts.insert(entry);
+    for (const int more : {0, 40}) {
+        SCOPED_TRACE(more);
+        NOTEID latest = trigger;
+        for (int i = 0; i < more; ++i)
+            latest = Trigger("more" + std::to_string(i));
+        if (more > 0) {
+            EXPECT_EQ(Refresh().front(), Latest(latest));
+            head = kova::pEventTriggerProfile();
         }
+        const size_t handles = qixsim::OpenHandleCount();
+        qixsim::ResetCallCounts();
+        EXPECT_EQ(Refresh(), (Strings{Latest(latest), NotUpdated()}));
+        EXPECT_EQ(status_, 0);
+        EXPECT_EQ(kova::pEventTriggerProfile(), head);
+        EXPECT_EQ(qixsim::OpenHandleCount(), handles);
+        std::map<std::string, uint64_t> counts;
+        for (const auto& entry : qixsim::CallCounts()) {
+            if (entry.second != 0 && entry.first.rfind("OSCurrent", 0) != 0 &&
+                entry.first != "ConvertTIMEDATEToText") {
+                counts.insert(entry);
+            }
+        }
+        EXPECT_EQ(counts, expected);
     }
-    EXPECT_EQ(counts, expected);
 }
 
 TEST_F(RefreshTest, DeletingANonLatestDocumentOrEditingTheLatestRereads) {
@@ -193,7 +214,7 @@ TEST_F(RefreshTest, DeletingANonLatestDocumentOrEditingTheLatestRereads) {
     lines = Refresh();
     EXPECT_EQ(Containing(lines, "Connector ID"),
               (Strings{Info("\t\tConnector ID:\tC2\n"), Info("\t\tConnector ID:\tB\n")}));
-    EXPECT_EQ(kova::profileFlags.latestProfileOriginatorId.sequence, 2u);
+    EXPECT_EQ(kova::profileFlags().latestProfileOriginatorId.sequence, 2u);
     EXPECT_EQ(Refresh(), (Strings{Latest(c), NotUpdated()}));
     EXPECT_EQ(qixsim::CallCount("QIXSearch"), 4u);
 }
@@ -204,9 +225,9 @@ TEST_F(RefreshTest, EmptyViewIsReadOnceThenStable) {
     EXPECT_EQ(status_, 0);
     EXPECT_EQ(qixsim::CallCount("QIXSearch"), 1u);
     EXPECT_EQ(qixsim::CallCount("TAVGetLastModifiedTime"), 1u);
-    EXPECT_TRUE(IsZero(kova::profileFlags.latestProfileOriginatorId));
-    EXPECT_NE(kova::profileFlags.profileViewModified.word[0] |
-                  kova::profileFlags.profileViewModified.word[1],
+    EXPECT_TRUE(IsZero(kova::profileFlags().latestProfileOriginatorId));
+    EXPECT_NE(kova::profileFlags().profileViewModified.word[0] |
+                  kova::profileFlags().profileViewModified.word[1],
               0u);
 
     EXPECT_EQ(Refresh(), (Strings{NotUpdated()}));
@@ -226,9 +247,9 @@ TEST_F(RefreshTest, DocumentsOfOtherFormsAreOpenedAndIgnored) {
     const Strings lines = Refresh();
     EXPECT_EQ(Containing(lines, "added!"), (Strings{TriggerAdded()}));
     EXPECT_EQ(ChainConnectors(), (Strings{"real"}));
-    EXPECT_EQ(kova::profileFlags.configurationProfileEnabled, 0);
-    EXPECT_EQ(kova::profileFlags.systemProfileEnabled, 0);
-    EXPECT_EQ(kova::pConfigurationProfile->logLevel, kova::LOG_DEBUG);
+    EXPECT_EQ(kova::profileFlags().configurationProfileEnabled, 0);
+    EXPECT_EQ(kova::profileFlags().systemProfileEnabled, 0);
+    EXPECT_EQ(kova::pConfigurationProfile()->logLevel, kova::LOG_DEBUG);
     // The latest profile, then each of the six documents: opened and closed.
     EXPECT_EQ(qixsim::CallCount("QIXNoteOpen"), 7u);
     EXPECT_EQ(qixsim::CallCount("QIXNoteClose"), 7u);
@@ -250,9 +271,9 @@ TEST_F(RefreshTest, SearchDeliveryOrderDecidesWinnersAndChainOrder) {
               (Strings{Debug("Configuration Profile added!\n"), TriggerAdded(),
                        Debug("Configuration Profile added!\n"), TriggerAdded(), TriggerAdded()}));
     EXPECT_EQ(ChainConnectors(), (Strings{"C", "B", "A"}));
-    EXPECT_STREQ(kova::pConfigurationProfile->connectorID, "second");
-    ASSERT_EQ(kova::pConfigurationProfile->monitoredNum, 1);
-    EXPECT_STREQ(kova::pConfigurationProfile->monitored[0], "three.qix");
+    EXPECT_STREQ(kova::pConfigurationProfile()->connectorID, "second");
+    ASSERT_EQ(kova::pConfigurationProfile()->monitoredNum, 1);
+    EXPECT_STREQ(kova::pConfigurationProfile()->monitored[0], "three.qix");
     // The dump says the newer triggers override the deprecated profile and lists them only.
     EXPECT_EQ(
         Containing(lines, "Configuration profile"),
@@ -274,27 +295,54 @@ TEST_F(RefreshTest, LinesObeyTheSettingsAsEachDocumentIsRead) {
     EXPECT_EQ(ChainConnectors(), (Strings{"B", "A"}));
 }
 
-TEST_F(RefreshTest, UnopenableDocumentEndsTheSearchButKeepsEarlierOnes) {
-    Trigger("A");
+TEST_F(RefreshTest, UnopenableDocumentEndsTheSearchAndADeletedOneIsSkipped) {
+    const NOTEID a = Trigger("A");
     const NOTEID b = Trigger("B");
     const NOTEID c = Trigger("C");
-    // Call 1 opens the latest profile for the change test, call 2 document A, call 3 document B.
-    qixsim::FailNth("QIXNoteOpen", ERR_QIX_NOTE_DELETED, 3);
+    const std::string openB = "Error opening profile document. NoteID: " + Hex(b) + ", Error#: ";
 
-    const Strings lines = Refresh();
+    // At start-up what was read before the failure is in force. Call 1 opens the latest profile
+    // for the change test, call 2 document A, call 3 document B.
+    qixsim::FailNth("QIXNoteOpen", ERR_QIX_NO_MEMORY, 3);
+    EXPECT_EQ(Refresh(),
+              (Strings{Latest(c), TriggerAdded(), Error(openB + "258\n"),
+                       Error("Error searching profile database: kovaevents.qix Error#: "
+                             "258\n"),
+                       Info("Event Trigger Profiles:\n"), Info("\tEvent Trigger Profile:\n"),
+                       Info("\t\tConnector ID:\tA\n"),
+                       Info("\t\tEvent Types:\tCreate:0\tUpdate:0\tDelete:0\n"),
+                       Info("\t\tDatabase Paths:\n"), ReadInPart("QIXNoteOpen", 258)}));
     EXPECT_EQ(status_, 0);
-    EXPECT_EQ(
-        lines,
-        (Strings{Latest(c), TriggerAdded(),
-                 Error("Error opening profile document. NoteID: " + Hex(b) + ", Error#: 33032\n"),
-                 Error("Error searching profile database: kovaevents.qix Error#: 264\n"),
-                 Info("Event Trigger Profiles:\n"), Info("\tEvent Trigger Profile:\n"),
-                 Info("\t\tConnector ID:\tA\n"),
-                 Info("\t\tEvent Types:\tCreate:0\tUpdate:0\tDelete:0\n"),
-                 Info("\t\tDatabase Paths:\n")}));
-    EXPECT_EQ(qixsim::FaultsInjected(), (Strings{"QIXNoteOpen"}));
     EXPECT_EQ(qixsim::CallCount("QIXNoteOpen"), 3u);  // C is not read
     EXPECT_EQ(ChainConnectors(), (Strings{"A"}));
+
+    // Nothing changed since: the next try waits a second of the server's clock.
+    EXPECT_EQ(Refresh(), (Strings{Latest(c), NotUpdated()}));
+    kovatest::AdvanceClock(100);
+    EXPECT_EQ(Containing(Refresh(), "added!").size(), 3u);
+    EXPECT_EQ(ChainConnectors(), (Strings{"C", "B", "A"}));
+
+    // A document deleted between the search's selection and its open is skipped: the read is
+    // complete without it.
+    Edit(a, {{"ConnectorId", Text("A2")}});
+    qixsim::FailNth("QIXNoteOpen", ERR_QIX_NOTE_NOT_FOUND, 3);
+    Strings lines = Refresh();
+    EXPECT_EQ(Containing(lines, "ERROR"), Strings{});
+    EXPECT_EQ(Containing(lines, "skipped"),
+              (Strings{Debug(
+                  "Profile document deleted during the read, skipped. NoteID: " + Hex(b) + "\n")}));
+    EXPECT_EQ(ChainConnectors(), (Strings{"C", "A2"}));
+
+    // Over a complete configuration an incomplete read is discarded: no dump, one ERROR line.
+    Edit(c, {{"ConnectorId", Text("C2")}});
+    qixsim::FailNth("QIXNoteOpen", ERR_QIX_NO_MEMORY, 3);
+    lines = Refresh();
+    EXPECT_EQ(Containing(lines, "INFO"), Strings{});
+    EXPECT_EQ(Containing(lines, "ERROR"),
+              (Strings{Error(openB + "258\n"),
+                       Error("Error searching profile database: kovaevents.qix Error#: 258\n"),
+                       Kept("QIXNoteOpen", 258)}));
+    EXPECT_EQ(ChainConnectors(), (Strings{"C", "A2"}));
 }
 
 TEST_F(RefreshTest, UnclosableDocumentEndsTheSearchAfterItWasApplied) {
@@ -314,46 +362,62 @@ TEST_F(RefreshTest, UnclosableDocumentEndsTheSearchAfterItWasApplied) {
                  Error("Error searching profile database: kovaevents.qix Error#: 260\n")}));
     EXPECT_EQ(Containing(lines, "Connector ID"),
               (Strings{Info("\t\tConnector ID:\tB\n"), Info("\t\tConnector ID:\tA\n")}));
+    EXPECT_EQ(lines.back(), ReadInPart("QIXNoteClose", 16644));
     EXPECT_EQ(qixsim::CallCount("QIXNoteOpen"), 3u);
     EXPECT_EQ(ChainConnectors(), (Strings{"B", "A"}));
 
-    // The close of the change test's own note is not examined: a failure there reads everything.
+    // A change since the failed read is read at once. The close of the change test's own note is
+    // not examined: a failure there reads everything.
     Edit(c, {{"ConnectorId", Text("C2")}});
     qixsim::FailNth("QIXNoteClose", ERR_QIX_INVALID_HANDLE, 1);
     EXPECT_TRUE(Containing(Refresh(), "ERROR").empty());
     EXPECT_EQ(ChainConnectors(), (Strings{"C2", "B", "A"}));
 }
 
-TEST_F(RefreshTest, FormulaFailureKeepsTheRecordsAndTheNextRefreshReadsAgain) {
+TEST_F(RefreshTest, FormulaFailureKeepsTheRecordsAndIsRetriedASecondLater) {
     const NOTEID a = Trigger("A");
     Refresh();
-    const kova::TriggerProfile* head = kova::pEventTriggerProfile;
+    const kova::TriggerProfile* head = kova::pEventTriggerProfile();
 
     Edit(a, {{"ConnectorId", Text("A2")}});
     qixsim::FailNext("QIXFormulaCompile", ERR_QIX_FORMULA);
-    EXPECT_EQ(Refresh(),
-              (Strings{Latest(a), Error("Error compiling search formula. Error#: 267\n")}));
+    EXPECT_EQ(Refresh(), (Strings{Latest(a), Error("Error compiling search formula. Error#: 267\n"),
+                                  Kept("QIXFormulaCompile", 267)}));
     EXPECT_EQ(status_, 0);
-    EXPECT_EQ(kova::pEventTriggerProfile, head);
+    EXPECT_EQ(kova::pEventTriggerProfile(), head);
     EXPECT_EQ(ChainConnectors(), (Strings{"A"}));
 
-    // The read did not happen, so the stamps were forgotten: the next refresh reads the edit.
+    // Not again within the second; then the edit is read.
+    EXPECT_EQ(Refresh(), (Strings{Latest(a), NotUpdated()}));
+    EXPECT_EQ(qixsim::CallCount("QIXFormulaCompile"), 2u);
+    kovatest::AdvanceClock(100);
     EXPECT_EQ(Containing(Refresh(), "added!"), (Strings{TriggerAdded()}));
     EXPECT_EQ(ChainConnectors(), (Strings{"A2"}));
     EXPECT_EQ(qixsim::CallCount("QIXSearch"), 2u);
     EXPECT_EQ(Refresh(), (Strings{Latest(a), NotUpdated()}));
 }
 
-TEST_F(RefreshTest, SearchFailureStillDumpsWhatWasRead) {
+TEST_F(RefreshTest, SearchFailureAtStartUpIsUsedAndLaterIsDiscarded) {
     const NOTEID a = Trigger("A");
     const size_t handles = qixsim::OpenHandleCount();
     qixsim::FailNext("QIXSearch", ERR_QIX_NO_MEMORY);
-    EXPECT_EQ(Refresh(),
-              (Strings{Latest(a),
-                       Error("Error searching profile database: kovaevents.qix Error#: 258\n")}));
+    const std::string searchFailed =
+        Error("Error searching profile database: kovaevents.qix Error#: 258\n");
+    EXPECT_EQ(Refresh(), (Strings{Latest(a), searchFailed, ReadInPart("QIXSearch", 258)}));
     EXPECT_EQ(status_, 0);
-    EXPECT_EQ(kova::pEventTriggerProfile, nullptr);  // reset, then nothing read
-    EXPECT_EQ(qixsim::OpenHandleCount(), handles);   // formula freed, database closed
+    EXPECT_EQ(kova::pEventTriggerProfile(), nullptr);  // reset, then nothing read
+    EXPECT_EQ(qixsim::OpenHandleCount(), handles);     // formula freed, database closed
+
+    kovatest::AdvanceClock(100);
+    Refresh();
+    EXPECT_EQ(ChainConnectors(), (Strings{"A"}));
+    Edit(a, {{"ConnectorId", Text("A2")}});
+    qixsim::FailNext("QIXSearch", ERR_QIX_NO_MEMORY);
+    const Strings lines = Refresh();
+    EXPECT_EQ(Containing(lines, "ERROR"), (Strings{searchFailed, Kept("QIXSearch", 258)}));
+    EXPECT_EQ(Containing(lines, "INFO"), Strings{});
+    EXPECT_EQ(ChainConnectors(), (Strings{"A"}));
+    EXPECT_EQ(qixsim::OpenHandleCount(), handles);
 }
 
 TEST_F(RefreshTest, MissingEventDatabaseChangesNothing) {
@@ -362,15 +426,15 @@ TEST_F(RefreshTest, MissingEventDatabaseChangesNothing) {
     kovatest::ResetAll();  // a server without "kovaevents.qix"
     kovatest::SetConfigurationLogLevel(kova::LOG_DEBUG);
     kova::TriggerProfile* head = kovatest::AddTrigger({{"x.qix"}, 1, 1, 1, "kept"});
-    kova::profileFlags.latestProfileOriginatorId.sequence = 5;
-    kova::profileFlags.profileViewModified.word[0] = 77;
-    const kova::ProfileFlags before = kova::profileFlags;
+    kova::profileFlags().latestProfileOriginatorId.sequence = 5;
+    kova::profileFlags().profileViewModified.word[0] = 77;
+    const kova::ProfileFlags before = kova::profileFlags();
 
     EXPECT_EQ(Refresh(),
               (Strings{Error("Error opening profile database: kovaevents.qix Error#: 16645\n")}));
     EXPECT_EQ(status_, ERR_QIX_DB_NOT_FOUND & 0x3fff);
-    EXPECT_EQ(std::memcmp(&kova::profileFlags, &before, sizeof before), 0);
-    EXPECT_EQ(kova::pEventTriggerProfile, head);
+    EXPECT_EQ(std::memcmp(&kova::profileFlags(), &before, sizeof before), 0);
+    EXPECT_EQ(kova::pEventTriggerProfile(), head);
     EXPECT_EQ(ChainConnectors(), (Strings{"kept"}));
 }
 
@@ -401,7 +465,7 @@ TEST_F(RefreshTest, AllProfilesDeletedFallBackToTheKeptDeprecatedSettings) {
                               {{"LogLevel", Text("DEBUG")}, {"LogOutputs", List({"Console"})}});
     const NOTEID trigger = Trigger("t", {{"MonitoredDocuments", List({"m.qix", "n.qix"})}});
     Refresh();
-    ASSERT_EQ(kova::profileFlags.triggerProfileEnabled, 1);
+    ASSERT_EQ(kova::profileFlags().triggerProfileEnabled, 1);
 
     Delete(configuration);
     Delete(system);
@@ -413,15 +477,15 @@ TEST_F(RefreshTest, AllProfilesDeletedFallBackToTheKeptDeprecatedSettings) {
     EXPECT_EQ(lines[0].rfind(Debug("pEventTriggerProfile="), 0), 0u);
     EXPECT_NE(lines[0].find(", MonitoredNum=2\n"), std::string::npos);
 
-    EXPECT_EQ(kova::profileFlags.triggerProfileEnabled, 0);
-    EXPECT_EQ(kova::profileFlags.configurationProfileEnabled, 0);
-    EXPECT_EQ(kova::profileFlags.systemProfileEnabled, 0);
-    EXPECT_EQ(kova::pEventTriggerProfile, nullptr);
-    EXPECT_EQ(kova::pConfigurationProfile->monitoredNum, 0);
-    EXPECT_EQ(kova::pConfigurationProfile->updateEnabled, 0);
-    EXPECT_STREQ(kova::pConfigurationProfile->connectorID, "cfg");
+    EXPECT_EQ(kova::profileFlags().triggerProfileEnabled, 0);
+    EXPECT_EQ(kova::profileFlags().configurationProfileEnabled, 0);
+    EXPECT_EQ(kova::profileFlags().systemProfileEnabled, 0);
+    EXPECT_EQ(kova::pEventTriggerProfile(), nullptr);
+    EXPECT_EQ(kova::pConfigurationProfile()->monitoredNum, 0);
+    EXPECT_EQ(kova::pConfigurationProfile()->updateEnabled, 0);
+    EXPECT_STREQ(kova::pConfigurationProfile()->connectorID, "cfg");
     EXPECT_EQ(kova::GetLogLevel(), kova::LOG_INFO);
-    EXPECT_TRUE(IsZero(kova::profileFlags.latestProfileOriginatorId));
+    EXPECT_TRUE(IsZero(kova::profileFlags().latestProfileOriginatorId));
 
     // The empty view is stable: no further full read (and the DEBUG line is below INFO).
     EXPECT_EQ(Refresh(), Strings{});
@@ -453,7 +517,7 @@ TEST_F(RefreshTest, FailedViewLookupReadsTheProfilesAnyway) {
         EXPECT_EQ(lines[0], Error(fault.line));
         EXPECT_EQ(Containing(lines, "added!"), (Strings{TriggerAdded()}));
         EXPECT_EQ(qixsim::CallCount("QIXSearch"), ++searches);
-        EXPECT_TRUE(IsZero(kova::profileFlags.latestProfileOriginatorId));
+        EXPECT_TRUE(IsZero(kova::profileFlags().latestProfileOriginatorId));
         EXPECT_EQ(qixsim::OpenHandleCount(), handles);
 
         lines = Refresh();
@@ -473,44 +537,73 @@ TEST_F(RefreshTest, EventDatabaseWithoutTheViewStillConfiguresTheAddIn) {
                                                         {"ConnectorId", Text("A")}}),
               0);
 
-    for (int round = 1; round <= 2; ++round) {
+    // Without a change test every refresh would read in full: at most once a second.
+    const uint64_t expectedSearches[] = {1, 1, 2};
+    for (int round = 0; round < 3; ++round) {
+        if (round == 2)
+            kovatest::AdvanceClock(100);
         const Strings lines = Refresh();
         EXPECT_EQ(status_, 0);
         ASSERT_FALSE(lines.empty());
         EXPECT_EQ(lines[0].rfind(Error("Error TAVFindView. Error# "), 0), 0u);
         EXPECT_EQ(ChainConnectors(), (Strings{"A"}));
-        EXPECT_EQ(qixsim::CallCount("QIXSearch"), static_cast<uint64_t>(round));
+        EXPECT_EQ(qixsim::CallCount("QIXSearch"), expectedSearches[round]);
     }
 }
 
 // Two refreshes that both see the same change before either holds the write lock: only the first
 // reads the documents; the second finds the stamps already current.
-TEST_F(RefreshTest, RacingRefreshesReadOneChangeOnce) {
-    Trigger("A");
-    const uint64_t walks = qixsim::CallCount("TAVGetLastModifiedTime");
+TEST_F(RefreshTest, RefreshesOnSeveralThreadsReadEachChangeOnce) {
+    const NOTEID a = Trigger("A");
     kovatest::StdoutCapture capture;
-    std::thread first, second;
-    {
-        // While this shared hold lasts both get past the comparison but not to the write lock.
-        kova::ProfileReadLock hold;
-        first = std::thread([] { EXPECT_EQ(kova::ReadProfile(), 0); });
-        second = std::thread([] { EXPECT_EQ(kova::ReadProfile(), 0); });
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (qixsim::CallCount("TAVGetLastModifiedTime") < walks + 2 &&
-               std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    for (uint64_t round = 1; round <= 20; ++round) {
+        Edit(a, {{"ConnectorId", Text("A" + std::to_string(round))}});
+        std::thread threads[3];
+        for (std::thread& thread : threads)
+            thread = std::thread([] { EXPECT_EQ(kova::ReadProfile(), 0); });
+        for (std::thread& thread : threads)
+            thread.join();
+        EXPECT_EQ(qixsim::CallCount("QIXSearch"), round);
     }
-    first.join();
-    second.join();
-    const Strings lines = ConsoleLines(capture.Stop());
+    capture.Stop();
+    EXPECT_EQ(ChainConnectors(), (Strings{"A20"}));
+}
 
-    EXPECT_EQ(qixsim::CallCount("QIXSearch"), 1u);
-    EXPECT_EQ(qixsim::CallCount("QIXFormulaCompile"), 1u);
-    EXPECT_EQ(Containing(lines, "not updated"), (Strings{NotUpdated()}));
-    EXPECT_EQ(Containing(lines, "added!"), (Strings{TriggerAdded()}));
-    EXPECT_EQ(ChainConnectors(), (Strings{"A"}));
+// A re-read in progress (here: the edit lock held) never holds up a notification on another
+// thread, which keeps the configuration in force; start-up and a profile document's own after
+// stage wait for it and then read.
+TEST_F(RefreshTest, AWritePathRefreshNeverWaitsForAReread) {
+    const NOTEID a = Trigger("A");
+    Refresh();
+    Edit(a, {{"ConnectorId", Text("A2")}});
+    kovatest::SetConfigurationLogLevel(0);
+    std::atomic<bool> writerDone{false};
+    std::atomic<bool> profileChangeDone{false};
+    std::thread writer, profileChange;
+    {
+        kova::ProfileEditLock reread(kova::EditWait::kBlock);
+        ASSERT_TRUE(reread.held());
+        writer = std::thread([&] {
+            EXPECT_EQ(kova::ReadProfile(), 0);
+            writerDone = true;
+        });
+        profileChange = std::thread([&] {
+            EXPECT_EQ(kova::ReadProfile(kova::RefreshFor::kProfileChange), 0);
+            profileChangeDone = true;
+        });
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!writerDone && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        EXPECT_TRUE(writerDone.load());
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        EXPECT_FALSE(profileChangeDone.load());
+        EXPECT_EQ(qixsim::CallCount("QIXSearch"), 1u);
+        EXPECT_EQ(ChainConnectors(), (Strings{"A"}));
+    }
+    writer.join();
+    profileChange.join();
+    EXPECT_EQ(qixsim::CallCount("QIXSearch"), 2u);
+    EXPECT_EQ(ChainConnectors(), (Strings{"A2"}));
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <variant>
 
 #include "hostapi/qixapi.h"
+#include "profile/configuration.h"
 
 namespace kovatest {
 
@@ -37,25 +38,34 @@ const TIMEDATE kFixedStart = {{static_cast<uint32_t>(kFixedStartHundredths & 0xF
 void ResetAll() {
     qixsim::Reset();
     qixsim::UseFixedClock(kFixedStart);
-    kova::ProfileWriteLock lock;
+    kova::ProfileEdit edit;
     kova::ResetProfileFlags();
-    *kova::pConfigurationProfile = kova::ConfigurationProfile{};
-    *kova::pSystemProfile = kova::SystemProfile{};
-    kova::profileFlags = kova::ProfileFlags{};
+    *kova::pConfigurationProfile() = kova::ConfigurationProfile{};
+    *kova::pSystemProfile() = kova::SystemProfile{};
+    kova::profileFlags() = kova::ProfileFlags{};
+    edit.configuration().complete = false;
+}
+
+void AdvanceClock(uint64_t hundredths) {
+    TIMEDATE now{};
+    OSCurrentTIMEDATE(&now);
+    const uint64_t later = ((uint64_t{now.word[1]} << 32) | now.word[0]) + hundredths;
+    qixsim::UseFixedClock(
+        TIMEDATE{{static_cast<uint32_t>(later & 0xFFFFFFFFu), static_cast<uint32_t>(later >> 32)}});
 }
 
 void SetLogSettings(int32_t level, int32_t console, int32_t database) {
-    kova::ProfileWriteLock lock;
-    kova::pSystemProfile->logLevel = level;
-    kova::pSystemProfile->logConsoleEnabled = console;
-    kova::pSystemProfile->logDatabaseEnabled = database;
-    kova::profileFlags.systemProfileEnabled = 1;
+    kova::ProfileEdit edit;
+    kova::pSystemProfile()->logLevel = level;
+    kova::pSystemProfile()->logConsoleEnabled = console;
+    kova::pSystemProfile()->logDatabaseEnabled = database;
+    kova::profileFlags().systemProfileEnabled = 1;
 }
 
 void SetConfigurationLogLevel(int32_t level) {
-    kova::ProfileWriteLock lock;
-    kova::pConfigurationProfile->logLevel = level;
-    kova::profileFlags.systemProfileEnabled = 0;
+    kova::ProfileEdit edit;
+    kova::pConfigurationProfile()->logLevel = level;
+    kova::profileFlags().systemProfileEnabled = 0;
 }
 
 kova::TriggerProfile* NewTriggerProfile(const ProfileSpec& wanted) {
@@ -72,23 +82,23 @@ kova::TriggerProfile* NewTriggerProfile(const ProfileSpec& wanted) {
 
 kova::TriggerProfile* AddTrigger(const ProfileSpec& wanted) {
     kova::TriggerProfile* profile = NewTriggerProfile(wanted);
-    kova::ProfileWriteLock lock;
+    kova::ProfileEdit edit;
     kova::AddEventTriggerProfile(profile);
-    kova::profileFlags.triggerProfileEnabled = 1;
+    kova::profileFlags().triggerProfileEnabled = 1;
     return profile;
 }
 
 void SetConfigurationProfile(const ProfileSpec& wanted) {
-    kova::ProfileWriteLock lock;
+    kova::ProfileEdit edit;
     kova::CleanUpConfigurationProfile();
-    kova::ConfigurationProfile* profile = kova::pConfigurationProfile;
+    kova::ConfigurationProfile* profile = kova::pConfigurationProfile();
     profile->monitored = CopyEntries(wanted.monitored);
     profile->monitoredNum = static_cast<int32_t>(wanted.monitored.size());
     profile->createEnabled = wanted.createEnabled;
     profile->updateEnabled = wanted.updateEnabled;
     profile->deleteEnabled = wanted.deleteEnabled;
     CopyConnector(profile->connectorID, wanted.connectorId);
-    kova::profileFlags.configurationProfileEnabled = 1;
+    kova::profileFlags().configurationProfileEnabled = 1;
 }
 
 std::vector<std::string> ListTexts(kova::KOVAList list) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "hostsim/host.h"
+#include "profile/configuration.h"
 #include "profile/records.h"
 #include "tests/support/stdout_capture.h"
 
@@ -17,6 +18,8 @@ namespace kovatest {
 // no trigger chain, both static records all zero, profileFlags zero, load-time log settings.
 void ResetAll();
 extern const TIMEDATE kFixedStart;
+// Moves the fixed server clock on by `hundredths` from where it stands.
+void AdvanceClock(uint64_t hundredths);
 
 // Makes a "SystemConfiguration" profile present with these log settings (under the write lock, so
 // they are published to every thread).

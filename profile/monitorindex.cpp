@@ -1,0 +1,162 @@
+// Builds and searches the monitored-entry index: the entries grouped by path part in a hash table
+// with linear probing. Building allocates; a look-up allocates nothing and costs one pass over the
+// path and, on a hit, one comparison per colliding key.
+#include "profile/monitorindex.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "log/logline.h"
+
+namespace kova {
+namespace {
+
+uint64_t HashKey(const char* key, size_t length) noexcept {
+    uint64_t hash = 0xcbf29ce484222325ull;  // FNV-1a
+    for (size_t i = 0; i < length; ++i) {
+        hash ^= static_cast<unsigned char>(key[i]);
+        hash *= 0x100000001b3ull;
+    }
+    return hash;
+}
+
+// One entry on its way into the index, with the key it is filed under and its place in the walk.
+struct Filed {
+    const char* key;
+    uint32_t keyLength;
+    uint64_t hash;
+    uint32_t order;
+    MonitorIndex::Candidate candidate;
+};
+
+bool SameKey(const Filed& a, const Filed& b) noexcept {
+    return a.hash == b.hash && a.keyLength == b.keyLength &&
+           std::memcmp(a.key, b.key, a.keyLength) == 0;
+}
+
+size_t CountEntries(const TriggerProfile* chain, const ConfigurationProfile& deprecated) noexcept {
+    size_t count = 0;
+    if (chain != nullptr) {
+        for (const TriggerProfile* profile = chain; profile != nullptr; profile = profile->next) {
+            if (profile->monitored != nullptr && profile->monitoredNum > 0)
+                count += static_cast<size_t>(profile->monitoredNum);
+        }
+    } else if (deprecated.monitored != nullptr && deprecated.monitoredNum > 0) {
+        count = static_cast<size_t>(deprecated.monitoredNum);
+    }
+    return count;
+}
+
+// Files every entry a walk would meet, in its order; answers how many.
+size_t FileEntries(const TriggerProfile* chain, const ConfigurationProfile& deprecated,
+                   Filed* filed) noexcept {
+    size_t count = 0;
+    auto file = [&](const char* entry, size_t length, MonitorIndex::Candidate candidate) {
+        filed[count] = Filed{entry, static_cast<uint32_t>(length), HashKey(entry, length),
+                             static_cast<uint32_t>(count), candidate};
+        ++count;
+    };
+    if (chain != nullptr) {
+        for (const TriggerProfile* profile = chain; profile != nullptr; profile = profile->next) {
+            if (profile->monitored == nullptr)
+                continue;
+            for (int32_t i = 0; i < profile->monitoredNum; ++i) {
+                const char* entry = profile->monitored[i];
+                if (entry == nullptr)
+                    continue;
+                const char* colon = std::strchr(entry, ':');
+                file(entry,
+                     colon != nullptr ? static_cast<size_t>(colon - entry) : std::strlen(entry),
+                     {profile, colon != nullptr ? colon + 1 : nullptr});
+            }
+        }
+    } else if (deprecated.monitored != nullptr) {
+        for (int32_t i = 0; i < deprecated.monitoredNum; ++i) {
+            const char* entry = deprecated.monitored[i];
+            if (entry != nullptr)
+                file(entry, std::strlen(entry), {nullptr, nullptr});
+        }
+    }
+    return count;
+}
+
+}  // namespace
+
+bool MonitorIndex::Build(const TriggerProfile* chain,
+                         const ConfigurationProfile& deprecated) noexcept {
+    valid_ = false;
+    candidates_.reset();
+    slots_.reset();
+    slotCount_ = 0;
+
+    const size_t capacity = CountEntries(chain, deprecated);
+    std::unique_ptr<Filed[]> filed(new (std::nothrow) Filed[capacity > 0 ? capacity : 1]);
+    if (filed == nullptr) {
+        LogLine(LOG_ERROR, "Out of memory: monitored entries not indexed.\n");
+        return false;
+    }
+    const size_t count = FileEntries(chain, deprecated, filed.get());
+    // Equal keys side by side, each group still in walk order.
+    std::sort(filed.get(), filed.get() + count, [](const Filed& a, const Filed& b) {
+        if (a.hash != b.hash)
+            return a.hash < b.hash;
+        if (a.keyLength != b.keyLength)
+            return a.keyLength < b.keyLength;
+        const int byKey = std::memcmp(a.key, b.key, a.keyLength);
+        return byKey != 0 ? byKey < 0 : a.order < b.order;
+    });
+
+    size_t keys = 0;
+    for (size_t i = 0; i < count; ++i) {
+        if (i == 0 || !SameKey(filed[i - 1], filed[i]))
+            ++keys;
+    }
+    size_t slotCount = 8;
+    while (slotCount < keys * 2)
+        slotCount *= 2;
+    std::unique_ptr<Slot[]> slots(new (std::nothrow) Slot[slotCount]);
+    std::unique_ptr<Candidate[]> candidates(new (std::nothrow) Candidate[count > 0 ? count : 1]);
+    if (slots == nullptr || candidates == nullptr) {
+        LogLine(LOG_ERROR, "Out of memory: monitored entries not indexed.\n");
+        return false;
+    }
+
+    size_t stored = 0;
+    for (size_t i = 0; i < count;) {
+        size_t end = i + 1;
+        while (end < count && SameKey(filed[i], filed[end]))
+            ++end;
+        size_t at = static_cast<size_t>(filed[i].hash) & (slotCount - 1);
+        while (slots[at].key != nullptr)
+            at = (at + 1) & (slotCount - 1);
+        slots[at] = Slot{filed[i].key, filed[i].keyLength, static_cast<uint32_t>(stored),
+                         static_cast<uint32_t>(end - i)};
+        for (; i < end; ++i)
+            candidates[stored++] = filed[i].candidate;
+    }
+    slots_ = std::move(slots);
+    candidates_ = std::move(candidates);
+    slotCount_ = slotCount;
+    valid_ = true;
+    return true;
+}
+
+const MonitorIndex::Candidate* MonitorIndex::Find(const char* path, size_t* count) const noexcept {
+    *count = 0;
+    if (!valid_ || path == nullptr)
+        return nullptr;
+    const size_t length = std::strlen(path);
+    const size_t mask = slotCount_ - 1;
+    for (size_t at = static_cast<size_t>(HashKey(path, length)) & mask;; at = (at + 1) & mask) {
+        const Slot& slot = slots_[at];
+        if (slot.key == nullptr)
+            return nullptr;
+        if (slot.keyLength == length && std::memcmp(slot.key, path, length) == 0) {
+            *count = slot.count;
+            return &candidates_[slot.first];
+        }
+    }
+}
+
+}  // namespace kova
