@@ -110,8 +110,10 @@ typedef STATUS (*QIXSEARCHPROC)(void* parameter, const SEARCH_MATCH* match, cons
 #define NOTE_INFO_ORIGINATOR ((uint16_t)2) /* ORIGINATORID */
 #define NOTE_INFO_CLASS ((uint16_t)3)      /* uint16_t */
 
-/* TAVReadEntries. */
+/* TAVReadEntries. NAVIGATE_NEXT moves one entry on per step; NAVIGATE_LAST (skip only) moves
+ * straight to the last entry of the collection, whatever the position. */
 #define NAVIGATE_NEXT ((uint16_t)1)
+#define NAVIGATE_LAST ((uint16_t)4)
 #define READ_MASK_NOTEID ((uint32_t)1)
 #define SIGNAL_MORE_ENTRIES ((uint16_t)0x20)
 

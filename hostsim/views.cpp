@@ -256,8 +256,9 @@ STATUS TAVReadEntries(HCOLLECTION collection, COLLECTIONPOSITION* position, uint
         std::shared_ptr<CollectionObject> object = Lookup<CollectionObject>(collection);
         if (!object)
             return ERR_QIX_INVALID_HANDLE;
+        const bool toLast = skipNavigator == NAVIGATE_LAST;
         if (position == nullptr || retBuffer == nullptr ||
-            (skipCount > 0 && skipNavigator != NAVIGATE_NEXT) ||
+            (skipCount > 0 && skipNavigator != NAVIGATE_NEXT && !toLast) ||
             (returnCount > 0 &&
              (returnNavigator != NAVIGATE_NEXT || (returnMask & READ_MASK_NOTEID) == 0))) {
             return ERR_QIX_BAD_ARGUMENT;
@@ -266,7 +267,8 @@ STATUS TAVReadEntries(HCOLLECTION collection, COLLECTIONPOSITION* position, uint
         const uint64_t total = entries.size();
         // Positions are 1-based indexes; 0 is before the first entry.
         const uint64_t current = std::min<uint64_t>(position->tumbler[0], total);
-        const uint64_t target = current + skipCount;
+        // NAVIGATE_LAST lands on the last entry by its index: no walk over the entries before.
+        const uint64_t target = toLast && skipCount > 0 ? total : current + skipCount;
         const uint64_t landed = std::min(target, total);
         const uint64_t first = landed == 0 ? 1 : landed;  // returning starts at the landed entry
         const uint64_t available = target <= total && first <= total ? total - first + 1 : 0;
