@@ -145,11 +145,13 @@ QIXAPI STATUS TAVOpenCollection(DBHANDLE viewDb, DBHANDLE dataDb, NOTEID viewNot
                                 NOTEHANDLE* retViewNote, UNIVERSALID* retViewUnid,
                                 IDHANDLE* retCollapsedList, IDHANDLE* retSelectedList);
 QIXAPI STATUS TAVCloseCollection(HCOLLECTION collection);
-/* Moves skipCount entries from `position` with skipNavigator, then returns up to returnCount
- * entries (returnMask READ_MASK_NOTEID: an array of NOTEID) in a new memory handle, or no handle
- * when nothing is returned. `position` ends on the last entry returned. retSignalFlags gets
- * SIGNAL_MORE_ENTRIES while entries follow the last one returned. Outputs but the buffer may
- * be null. */
+/* Moves from `position` with skipNavigator, then returns up to returnCount entries from the
+ * entry it landed on (returnNavigator NAVIGATE_NEXT, returnMask READ_MASK_NOTEID: an array of
+ * NOTEID) in a new memory handle, or no handle when nothing is returned. NAVIGATE_NEXT moves
+ * skipCount entries; NAVIGATE_LAST moves to the last entry for any skipCount but 0 (skipCount 0
+ * does not move, with either navigator). retNumberSkipped gets the number of entries moved over.
+ * `position` ends on the last entry returned. retSignalFlags gets SIGNAL_MORE_ENTRIES while
+ * entries follow the last one returned. Outputs but the buffer may be null. */
 QIXAPI STATUS TAVReadEntries(HCOLLECTION collection, COLLECTIONPOSITION* position,
                              uint16_t skipNavigator, uint32_t skipCount, uint16_t returnNavigator,
                              uint32_t returnCount, uint32_t returnMask, MEMHANDLE* retBuffer,

@@ -1,8 +1,10 @@
 // The call gate of the stand-in server: per-operation call counters (striped per thread) and the
-// faults a host arms (next N calls, k-th call of one operation, k-th call of any, sticky); with
-// no fault armed a call costs one counter increment and one atomic load.
+// faults a host arms (next N calls, k-th call of one operation, k-th call of any, sticky, the next
+// N opens of one note); with no fault armed a call costs one counter increment and one atomic
+// load.
 #include <array>
 #include <cstdint>
+#include <utility>
 
 #include "hostsim/internal.h"
 
@@ -68,11 +70,14 @@ CounterStripe& MyStripe() noexcept {
 }
 
 struct FaultRule {
-    enum class Type { Next, Nth, NthCall } type = Type::Next;
-    Op op = Op::Count;  // Next, Nth: the operation; NthCall: any
+    enum class Type { Next, Nth, NthCall, NoteOpen } type = Type::Next;
+    Op op = Op::Count;  // Next, Nth: the operation; NthCall: any; NoteOpen: QIXNoteOpen
     STATUS status = 0;
-    uint64_t remaining = 0;  // Next: calls left to fail (UINT32_MAX: all); Nth, NthCall: countdown
-    bool sticky = false;     // NthCall: the fired operation keeps failing
+    // Next, NoteOpen: calls left to fail (UINT32_MAX: all); Nth, NthCall: countdown
+    uint64_t remaining = 0;
+    bool sticky = false;  // NthCall: the fired operation keeps failing
+    std::string dbKey;    // NoteOpen: the database, as its registry key
+    NOTEID noteId = 0;    // NoteOpen: the note
 };
 
 std::atomic<bool> gFaultsArmed{false};
@@ -85,16 +90,26 @@ void ArmLocked(const FaultRule& rule) {
     gFaultsArmed.store(true, std::memory_order_release);
 }
 
+// Whether a call of `op` on the note `noteId` of `noteDb` (null: no note, or a database handle
+// that is not live) is the one a NoteOpen rule names.
+bool NamesNote(const FaultRule& rule, Op op, const Database* noteDb, NOTEID noteId) {
+    return rule.op == op && noteDb != nullptr && rule.noteId == noteId &&
+           rule.dbKey == noteDb->path;
+}
+
 // Advances every rule that this call concerns; the first rule (in arming order) that fires
 // decides the status.
-bool EvaluateLocked(Op op, STATUS* status) {
+bool EvaluateLocked(Op op, const Database* noteDb, NOTEID noteId, STATUS* status) {
     bool fired = false;
     std::vector<FaultRule> added;
     for (FaultRule& rule : gRules) {
         bool fires = false;
         switch (rule.type) {
             case FaultRule::Type::Next:
-                if (rule.op == op && rule.remaining > 0) {
+            case FaultRule::Type::NoteOpen:
+                if (rule.remaining > 0 &&
+                    (rule.type == FaultRule::Type::Next ? rule.op == op
+                                                        : NamesNote(rule, op, noteDb, noteId))) {
                     fires = true;
                     if (rule.remaining != UINT32_MAX)
                         --rule.remaining;
@@ -125,9 +140,9 @@ bool EvaluateLocked(Op op, STATUS* status) {
     }
     std::vector<FaultRule> kept;
     kept.reserve(gRules.size() + added.size());
-    for (const FaultRule& rule : gRules) {
+    for (FaultRule& rule : gRules) {
         if (rule.remaining > 0)
-            kept.push_back(rule);
+            kept.push_back(std::move(rule));
     }
     kept.insert(kept.end(), added.begin(), added.end());
     gRules.swap(kept);
@@ -164,13 +179,19 @@ const char* OpName(Op op) noexcept {
     return kOpNames[static_cast<std::size_t>(op)];
 }
 
-bool EnterCall(Op op, STATUS* status, bool canFail) noexcept {
+bool EnterCall(Op op, STATUS* status, bool canFail, const NoteSubject* note) noexcept {
     MyStripe().counts[static_cast<std::size_t>(op)].fetch_add(1, std::memory_order_relaxed);
     if (!canFail || !gFaultsArmed.load(std::memory_order_acquire))
         return false;
     try {
+        // The note's database is found before the fault lock is taken, so that no handle slot
+        // is ever locked inside it. Databases are never destroyed and their paths never change.
+        const Database* noteDb = nullptr;
+        if (note != nullptr) {
+            WithObject<DbObject>(note->db, [&](const DbObject& object) { noteDb = object.db; });
+        }
         std::lock_guard<std::mutex> lock(gFaultMutex);
-        return EvaluateLocked(op, status);
+        return EvaluateLocked(op, noteDb, note != nullptr ? note->noteId : 0, status);
     } catch (...) {
         return false;
     }
@@ -209,6 +230,20 @@ void FailNth(const std::string& operation, STATUS status, uint32_t k) {
     rule.op = op;
     rule.status = status;
     rule.remaining = k;
+    std::lock_guard<std::mutex> lock(detail::gFaultMutex);
+    detail::ArmLocked(rule);
+}
+
+void FailNoteOpen(const std::string& dbPath, NOTEID noteId, STATUS status, uint32_t count) {
+    if (count == 0)
+        return;
+    FaultRule rule;
+    rule.type = FaultRule::Type::NoteOpen;
+    rule.op = detail::Op::QIXNoteOpen;
+    rule.status = status;
+    rule.remaining = count;
+    rule.dbKey = detail::DatabaseKey(dbPath);
+    rule.noteId = noteId;
     std::lock_guard<std::mutex> lock(detail::gFaultMutex);
     detail::ArmLocked(rule);
 }

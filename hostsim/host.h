@@ -69,7 +69,7 @@ QIXAPI STATUS OpenNote(DBHANDLE db, NOTEID noteId, NOTEHANDLE* retNote);
 QIXAPI STATUS NewNote(DBHANDLE db, NOTEHANDLE* retNote);  // unsaved document, like QIXNoteCreate
 // The note id of an open note: 0 until its first store, the assigned id after it.
 QIXAPI STATUS NoteIdOf(NOTEHANDLE note, NOTEID* retNoteId);
-QIXAPI STATUS CloseHandle(QIXHANDLE handle);               // any kind of handle
+QIXAPI STATUS CloseHandle(QIXHANDLE handle);  // any kind of handle
 
 // ---- Note operations (raise notifications) --------------------------------------------------
 // Each runs through the server API and so calls the registered handlers before (stage 0) and
@@ -79,8 +79,7 @@ QIXAPI STATUS CloseHandle(QIXHANDLE handle);               // any kind of handle
 
 QIXAPI STATUS StoreNote(NOTEHANDLE note, bool extended = false, STATUS forcedStatus = 0);
 QIXAPI STATUS DeleteNote(DBHANDLE db, NOTEID noteId, STATUS forcedStatus = 0);
-QIXAPI STATUS DeleteNotes(DBHANDLE db, const std::vector<NOTEID>& noteIds,
-                          STATUS forcedStatus = 0);
+QIXAPI STATUS DeleteNotes(DBHANDLE db, const std::vector<NOTEID>& noteIds, STATUS forcedStatus = 0);
 // Sets items on an open note: text, text list, number or time.
 QIXAPI STATUS SetItems(NOTEHANDLE note, const Items& items);
 // While suspended, note operations (host side and server API alike) call no handler; the
@@ -97,6 +96,12 @@ QIXAPI bool SuspendHandlers(bool suspended);
 QIXAPI void FailNext(const std::string& operation, STATUS status, uint32_t count = 1);
 // Only the k-th call from now fails (k = 1: the next call).
 QIXAPI void FailNth(const std::string& operation, STATUS status, uint32_t k);
+// The next `count` server API QIXNoteOpen calls of note `noteId` in database `dbPath` (as the
+// set-up calls take it) fail, through any handle of that database; opens of other notes do not
+// count (count UINT32_MAX: every open of that note from now on). A firing shows in
+// FaultsInjected() as "QIXNoteOpen".
+QIXAPI void FailNoteOpen(const std::string& dbPath, NOTEID noteId, STATUS status,
+                         uint32_t count = 1);
 // The k-th server API call from now, whatever its operation, fails; with `sticky` every later
 // call of that same operation fails too. Returns nothing; FaultsInjected() says what fired.
 QIXAPI void FailNthCall(uint64_t k, STATUS status, bool sticky = false);

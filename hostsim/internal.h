@@ -77,16 +77,24 @@ constexpr std::size_t kOpCount = static_cast<std::size_t>(Op::Count);
 
 const char* OpName(Op op) noexcept;
 
+// The note a call names (QIXNoteOpen), for the faults armed on one note.
+struct NoteSubject {
+    DBHANDLE db = QIX_NULLHANDLE;
+    NOTEID noteId = 0;
+};
+
 // Counts one call of `op`. True when an armed fault makes the call fail; *status then holds the
-// status to answer. A call that cannot fail (void result) is counted but never fails.
-bool EnterCall(Op op, STATUS* status, bool canFail = true) noexcept;
+// status to answer. A call that cannot fail (void result) is counted but never fails. `note`
+// (may be null) is looked at only while some fault is armed.
+bool EnterCall(Op op, STATUS* status, bool canFail = true,
+               const NoteSubject* note = nullptr) noexcept;
 void ResetFaultsAndCounters() noexcept;
 
 // Runs `body` for a STATUS function behind the gate; an exception becomes ERR_QIX_NO_MEMORY.
 template <typename Body>
-STATUS GuardedCall(Op op, Body&& body) noexcept {
+STATUS GuardedCall(Op op, Body&& body, const NoteSubject* note = nullptr) noexcept {
     STATUS fault = 0;
-    if (EnterCall(op, &fault))
+    if (EnterCall(op, &fault, true, note))
         return fault;
     try {
         return body();
@@ -434,6 +442,8 @@ ServerState& Server();
 
 // Database by relative path ('/' or '\\'); null when missing.
 Database* FindDatabase(const std::string& path);
+// The registry's key of a database path: '/' for '\\', the data directory taken off.
+std::string DatabaseKey(const std::string& path);
 std::string NormalizePath(const std::string& path);
 void ResetStore();
 

@@ -88,7 +88,9 @@ using namespace qixsim::detail;
 
 STATUS QIXNoteOpen(DBHANDLE db, NOTEID noteId, uint16_t flags, NOTEHANDLE* retNote) {
     (void)flags;
-    return GuardedCall(Op::QIXNoteOpen, [&] { return OpenNoteHandle(db, noteId, retNote); });
+    const NoteSubject subject{db, noteId};
+    return GuardedCall(
+        Op::QIXNoteOpen, [&] { return OpenNoteHandle(db, noteId, retNote); }, &subject);
 }
 
 STATUS QIXNoteClose(NOTEHANDLE note) {

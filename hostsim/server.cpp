@@ -58,10 +58,11 @@ std::string NormalizePath(const std::string& path) {
     return normalized;
 }
 
-Database* FindDatabase(const std::string& path) {
+namespace {
+
+// Under the registry's lock.
+std::string KeyLocked(const ServerState& server, const std::string& path) {
     std::string key = NormalizePath(path);
-    ServerState& server = Server();
-    ReadLock lock(server.registryMutex);
     // A path that starts with the data directory names the same database as the bare path.
     std::string directory = NormalizePath(server.dataDirectory);
     if (!directory.empty() && directory.back() != '/')
@@ -69,7 +70,21 @@ Database* FindDatabase(const std::string& path) {
     if (directory.size() > 1 && key.compare(0, directory.size(), directory) == 0) {
         key.erase(0, directory.size());
     }
-    auto it = server.databases.find(key);
+    return key;
+}
+
+}  // namespace
+
+std::string DatabaseKey(const std::string& path) {
+    ServerState& server = Server();
+    ReadLock lock(server.registryMutex);
+    return KeyLocked(server, path);
+}
+
+Database* FindDatabase(const std::string& path) {
+    ServerState& server = Server();
+    ReadLock lock(server.registryMutex);
+    auto it = server.databases.find(KeyLocked(server, path));
     return it != server.databases.end() ? it->second : nullptr;
 }
 

@@ -1,5 +1,5 @@
 // Handles and faults of the stand-in server: reuse, kinds, exhaustion and Reset; failing calls by
-// count, by position and sticky, their failure values, and the call counters.
+// count, by position, sticky and on one note, their failure values, and the call counters.
 #include "tests/hostsim/hostsim_fixture.h"
 
 namespace hostsimtest {
@@ -132,6 +132,43 @@ TEST_F(FaultsTest, NextAndNthFailWithoutChangingAnything) {
     EXPECT_TRUE(qixsim::FaultsInjected().empty());
     ASSERT_EQ(0, QIXNoteCreate(db, &other));
     EXPECT_EQ(5u, qixsim::OpenHandleCount());  // db, two notes, block, table
+}
+
+// Opens of one note fail: only that note id in that database, through any handle of it, and
+// only server API opens; "hub.qix" has the same note ids as "log.qix".
+TEST_F(FaultsTest, NoteOpenFailsForOneNoteOnly) {
+    NOTEID x = 0, y = 0, hubX = 0;
+    ASSERT_EQ(0, qixsim::CreateDocument("log.qix", {{"Form", std::string("A")}}, &x));
+    ASSERT_EQ(0, qixsim::CreateDocument("log.qix", {{"Form", std::string("A")}}, &y));
+    ASSERT_EQ(0, qixsim::CreateDocument("hub.qix", {{"Form", std::string("A")}}, &hubX));
+    ASSERT_EQ(x, hubX);
+    kova::DbGuard log, log2, hub;
+    ASSERT_EQ(0, QIXDbOpen("log.qix", log.Out()));
+    ASSERT_EQ(0, QIXDbOpen("/qix/data/log.qix", log2.Out()));
+    ASSERT_EQ(0, QIXDbOpen("hub.qix", hub.Out()));
+    const auto open = [](DBHANDLE db, NOTEID id) {
+        kova::NoteGuard note;
+        return QIXNoteOpen(db, id, 0, note.Out());
+    };
+    qixsim::FailNoteOpen("log.qix", x, 0x0555, 2);
+    kova::NoteGuard hostSide;
+    ASSERT_EQ(0, qixsim::OpenNote(log.Get(), x, hostSide.Out()));  // not the server API
+    EXPECT_EQ(0, open(log.Get(), y));
+    EXPECT_EQ(0, open(hub.Get(), x));
+    EXPECT_EQ(0x0555, open(log.Get(), x));
+    EXPECT_EQ(0x0555, open(log2.Get(), x));  // another handle of the same database
+    EXPECT_EQ(0, open(log.Get(), x));        // used up
+    EXPECT_EQ((std::vector<std::string>{"QIXNoteOpen", "QIXNoteOpen"}), qixsim::FaultsInjected());
+    EXPECT_EQ(5u, qixsim::CallCount("QIXNoteOpen"));
+
+    // From then on, with the path as the data directory and backslashes name it; until cleared.
+    qixsim::FailNoteOpen("\\qix\\data\\log.qix", y, 0x0666, UINT32_MAX);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(0x0666, open(log.Get(), y));
+    EXPECT_EQ(0, open(log.Get(), x));
+    EXPECT_EQ(ERR_QIX_INVALID_HANDLE, open(QIX_NULLHANDLE, y));
+    qixsim::ClearFaults();
+    EXPECT_EQ(0, open(log.Get(), y));
 }
 
 TEST_F(FaultsTest, NthCallStickyAndCounters) {

@@ -1,5 +1,6 @@
 // Design lookups, views, the "@All" formula and search in the stand-in server: forms by alias,
-// views by title, view order and walks, modification times, search order and its ending.
+// views by title, view order and walks, reads to the last entry, modification times, search order
+// and its ending.
 #include <cstring>
 
 #include "tests/hostsim/hostsim_fixture.h"
@@ -106,10 +107,14 @@ TEST_F(ViewsTest, EntriesAreSelectedDocumentsOldestChangeFirst) {
 }
 
 TEST_F(ViewsTest, ReadEntriesPositionsCountsAndSignals) {
+    kova::CollectionGuard empty, one, collection;
+    ASSERT_EQ(0, TAVOpenCollection(db_.Get(), db_.Get(), view_, 0, QIX_NULLHANDLE, empty.Out(),
+                                   nullptr, nullptr, nullptr, nullptr));
     const NOTEID a = Document("Configuration");
+    ASSERT_EQ(0, TAVOpenCollection(db_.Get(), db_.Get(), view_, 0, QIX_NULLHANDLE, one.Out(),
+                                   nullptr, nullptr, nullptr, nullptr));
     const NOTEID b = Document("Configuration");
     const NOTEID c = Document("Configuration");
-    kova::CollectionGuard collection;
     ASSERT_EQ(0, TAVOpenCollection(db_.Get(), db_.Get(), view_, 0, QIX_NULLHANDLE, collection.Out(),
                                    nullptr, nullptr, nullptr, nullptr));
     const NOTEID d = Document("Configuration");  // after the open: not in this collection
@@ -155,6 +160,52 @@ TEST_F(ViewsTest, ReadEntriesPositionsCountsAndSignals) {
     EXPECT_EQ(0u, returned);
     EXPECT_EQ(0, signal);
     EXPECT_EQ((std::vector<NOTEID>{a, b, c, d}), Walk());
+
+    // NAVIGATE_LAST lands on the last entry from any position; returning then starts there.
+    struct LastCase {
+        HCOLLECTION collection;
+        uint32_t from;       // position before the read
+        uint32_t skipCount;  // not a number of steps: 0 stays, any other goes to the last
+        NOTEID returnedId;   // 0: nothing returned
+        uint32_t skipped;
+        uint32_t at;  // position after the read
+        uint16_t signal;
+    };
+    const LastCase cases[] = {
+        {empty.Get(), 0, 1, 0, 0, 0, 0},                         // an empty view: no buffer
+        {one.Get(), 0, 1, a, 1, 1, 0},                           // the only entry
+        {collection.Get(), 0, 1, c, 3, 3, 0},                    // as the add-in reads it
+        {collection.Get(), 1, 7, c, 2, 3, 0},                    // any count but 0: the last
+        {collection.Get(), 3, 1, c, 0, 3, 0},                    // already on the last entry
+        {collection.Get(), 2, 0, b, 0, 2, SIGNAL_MORE_ENTRIES},  // 0 stays put
+    };
+    for (const LastCase& row : cases) {
+        const std::string name = "from " + std::to_string(row.from) + " skip " +
+                                 std::to_string(row.skipCount) + " in " +
+                                 std::to_string(row.collection);
+        position = COLLECTIONPOSITION{};
+        position.tumbler[0] = row.from;
+        skipped = returned = 9;
+        ASSERT_EQ(0, TAVReadEntries(row.collection, &position, NAVIGATE_LAST, row.skipCount,
+                                    NAVIGATE_NEXT, 1, READ_MASK_NOTEID, buffer.Out(), nullptr,
+                                    &skipped, &returned, &signal))
+            << name;
+        EXPECT_EQ(row.skipped, skipped) << name;
+        EXPECT_EQ(row.at, position.tumbler[0]) << name;
+        EXPECT_EQ(row.signal, signal) << name;
+        EXPECT_EQ(row.returnedId != 0 ? 1u : 0u, returned) << name;
+        ASSERT_EQ(row.returnedId != 0, static_cast<bool>(buffer)) << name;
+        if (buffer) {
+            kova::MemLock lock(buffer.Get());
+            NOTEID id = 0;
+            std::memcpy(&id, lock.Get(), sizeof id);
+            EXPECT_EQ(row.returnedId, id) << name;
+        }
+        buffer.Close();
+    }
+    EXPECT_EQ(ERR_QIX_BAD_ARGUMENT,
+              TAVReadEntries(collection.Get(), &position, NAVIGATE_NEXT, 0, NAVIGATE_LAST, 1,
+                             READ_MASK_NOTEID, buffer.Out(), nullptr, nullptr, nullptr, nullptr));
 }
 
 TEST_F(ViewsTest, LastModifiedTimeMovesWithSelectedDocumentsOnly) {

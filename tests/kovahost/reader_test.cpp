@@ -101,10 +101,11 @@ steps:
   - expect: {events: 2, connector: shop, type: Delete, db: a.qix, form: Item}
   - load: {db: a.qix, operations: 10}
   - load: {db: a.qix, operations: 10, threads: 4, items: {Form: Other}, console: true}
+  - fail: {call: QIXNoteOpen, status: 1, note: one, count: always}
   - stop:
   - expect: {events: 0}
 )");
-    ASSERT_EQ(plan.steps.size(), 16u);
+    ASSERT_EQ(plan.steps.size(), 17u);
     EXPECT_FALSE(plan.fixedClock);  // no server: the system clock
     EXPECT_EQ(plan.separator, '/');
     const std::vector<Step>& s = plan.steps;
@@ -143,8 +144,10 @@ steps:
     EXPECT_FALSE(s[12].console);
     EXPECT_EQ(s[13].threads, 4u);
     EXPECT_TRUE(s[13].console);
-    EXPECT_EQ(s[14].kind, StepKind::kStop);
-    EXPECT_EQ(s[15].kind, StepKind::kExpect);
+    EXPECT_EQ(s[14].note, "one");
+    EXPECT_EQ(s[14].count, kEveryCall);
+    EXPECT_EQ(s[15].kind, StepKind::kStop);
+    EXPECT_EQ(s[16].kind, StepKind::kExpect);
 }
 
 TEST(ScenarioReader, BadValuesAreReportedAtTheirLine) {
@@ -159,6 +162,16 @@ TEST(ScenarioReader, BadValuesAreReportedAtTheirLine) {
         {"steps:\n  - fail: {call: IDScan, status: 0}\n", 2,
          "'status' must be a whole number from 1 to 65535, not 0"},
         {"steps:\n  - fail: {call: IDScan, status: 5x}\n", 2, "not '5x'"},
+        {"steps:\n  - fail: {call: IDScan, status: 1, count: often}\n", 2,
+         "'count' (or always) must be a whole number from 1 to 1000000, not 'often'"},
+        {"databases: [{path: a.qix, documents: [{as: n}]}]\nsteps:\n"
+         "  - fail: {call: QIXNoteOpen, status: 1, note: n, nth: 2}\n",
+         3, "'nth' does not go with 'note'"},
+        {"databases: [{path: a.qix, documents: [{as: n}]}]\nsteps:\n"
+         "  - fail: {call: QIXNoteClose, status: 1, note: n}\n",
+         3, "'note' goes with call QIXNoteOpen only, not with 'QIXNoteClose'"},
+        {"steps:\n  - fail: {call: QIXNoteOpen, status: 1, note: n}\n", 2,
+         "note 'n' is not defined"},
         {"databases: [{path: a.qix}]\nsteps:\n  - load: {db: a.qix, operations: 5, threads: 0}\n",
          3, "'threads' must be a whole number from 1 to 64"},
         {"databases: [{path: a.qix, documents: [{as: n}]}]\nsteps:\n"

@@ -246,10 +246,21 @@ class StepRunner {
             what = "the " + Ordinal(step.nth) + " call of " + step.call + " from now answers ";
             qixsim::FailNth(step.call, step.status, step.nth);
         } else {
-            what = step.count == 1 ? "the next call of " + step.call + " answers "
-                                   : "the next " + std::to_string(step.count) + " calls of " +
-                                         step.call + " answer ";
-            qixsim::FailNext(step.call, step.status, step.count);
+            const std::string calls =
+                step.call + (step.note.empty() ? "" : " on " + NoteText(step.note));
+            if (step.count == kEveryCall) {
+                what = "every call of " + calls + " from now on answers ";
+            } else if (step.count == 1) {
+                what = "the next call of " + calls + " answers ";
+            } else {
+                what = "the next " + std::to_string(step.count) + " calls of " + calls + " answer ";
+            }
+            if (step.note.empty()) {
+                qixsim::FailNext(step.call, step.status, step.count);
+            } else {
+                const NoteRef& note = names_.at(step.note);
+                qixsim::FailNoteOpen(note.db, note.id, step.status, step.count);
+            }
         }
         out_.Heading(number, "fail: " + what + StatusText(step.status));
     }

@@ -41,18 +41,22 @@ enum class StepKind {
 };
 enum class PrintWhat { kEvents, kLog, kNotes };
 
+// The `count` of a fail step written `always`: every call from then on.
+constexpr uint32_t kEveryCall = UINT32_MAX;
+
 // One step. Which fields a step uses depends on its kind (see docs/scenarios.md).
 struct Step {
     StepKind kind = StepKind::kStart;
     int line = 0;
     std::string db;                  // create, delete-many, load; print notes, expect (filter)
-    std::string note;                // create: its "as" name; update, delete: the note
+    std::string note;                // create: its "as" name; update, delete: the note;
+                                     // fail: only this note's opens fail
     std::vector<std::string> notes;  // delete-many
     qixsim::Items items;             // create, update; load: the items of created notes
     bool extended = false;           // create, update: notification 102 instead of 47
     STATUS status = 0;               // operations: the failure the host reports; fail: the answer
     std::string call;                // fail: the server API operation
-    uint32_t count = 1;              // fail: so many next calls fail
+    uint32_t count = 1;              // fail: so many next calls fail (or kEveryCall)
     uint32_t nth = 0;                // fail: only the nth call from now fails (0: use count)
     PrintWhat print = PrintWhat::kEvents;
     uint32_t events = 0;    // expect: the number of matching Event documents

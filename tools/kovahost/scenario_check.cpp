@@ -1,6 +1,7 @@
 // Cross-reference checks of a read scenario: every database a step names exists, every note name
 // is defined once and before its first use, bulk deletes stay in one database, `fail` names a
-// server API operation, and nothing but print and expect follows `stop`.
+// server API operation (QIXNoteOpen when it names a note), and nothing but print and expect
+// follows `stop`.
 #include <map>
 #include <set>
 
@@ -160,6 +161,13 @@ class Checker {
                                         "' is not a server API operation (for example "
                                         "QIXNoteCreate, QIXNoteOpen, QIXDbOpen; see "
                                         "hostapi/qixapi.h)");
+                }
+                if (!step.note.empty()) {
+                    if (step.call != "QIXNoteOpen") {
+                        Fail(step.line, "'note' goes with call QIXNoteOpen only, not with '" +
+                                            step.call + "'");
+                    }
+                    RequireNote(step.line, step.note);
                 }
                 break;
             case StepKind::kPrint:

@@ -330,17 +330,25 @@ void ReadDeleteMany(const YAML::Node& node, Step& step) {
 }
 
 void ReadFail(const YAML::Node& node, Step& step) {
-    Fields fields(node, {"call", "status", "count", "nth"}, "a 'fail' step");
+    Fields fields(node, {"call", "status", "count", "nth", "note"}, "a 'fail' step");
     step.call = Text(fields.Require("call"), "'call'");
     step.status = static_cast<STATUS>(Whole(fields.Require("status"), "'status'", 1, 0xFFFF));
     const YAML::Node* count = fields.Find("count");
     const YAML::Node* nth = fields.Find("nth");
+    const YAML::Node* note = fields.Find("note");
     if (count != nullptr && nth != nullptr)
         Fail(*nth, "give 'count' or 'nth', not both");
-    if (count != nullptr)
-        step.count = Whole(*count, "'count'", 1, 1000000);
+    if (note != nullptr && nth != nullptr)
+        Fail(*nth, "'nth' does not go with 'note' (give 'count' or nothing)");
+    if (count != nullptr && count->IsScalar() && count->Scalar() == "always") {
+        step.count = kEveryCall;
+    } else if (count != nullptr) {
+        step.count = Whole(*count, "'count' (or always)", 1, 1000000);
+    }
     if (nth != nullptr)
         step.nth = Whole(*nth, "'nth'", 1, 1000000);
+    if (note != nullptr)
+        step.note = Text(*note, "'note'");
 }
 
 void ReadPrint(const YAML::Node& node, Step& step) {
