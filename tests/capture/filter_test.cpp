@@ -1,6 +1,7 @@
 // The monitoring filter: rejection of non-documents, path entries, form aliases, entry syntax
 // (empty form part, drive-letter colon), duplicate connector ids, the trigger chain against the
-// deprecated configuration profile, event types, and a refresh racing the filter.
+// deprecated configuration profile, event types, a refresh racing the filter, and the index that
+// answers below DEBUG against the walk over random profile sets.
 #include "capture/filter.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +9,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <random>
 #include <string>
 #include <thread>
 #include <utility>
@@ -223,6 +225,72 @@ TEST_F(MonitoringFilterTest, EventTypeMustBeWantedAndAnUnknownTypeNeverIs) {
     EXPECT_EQ(kova::IsEventTypeEnabled(kova::EVENT_TYPE_UNKNOWN, profile), 0);
     EXPECT_EQ(kova::IsEventTypeEnabled(3, profile), 0);
     std::free(profile);
+}
+
+// Below DEBUG the filter answers from the index of the monitored entries, at DEBUG it walks every
+// record: over random profile sets and changes both give the same result and the same connector
+// ids in the same order. The first set pins an entry whose path part is a prefix of the event's
+// path ("sales/orders:Order" against "sales/orders.qix"), which only the end-of-path test rejects.
+TEST_F(MonitoringFilterTest, IndexAnswersWhatTheWalkAnswers) {
+    const char* const paths[] = {"orders.qix", "sales/orders.qix", "sales/orders",
+                                 "Sales/orders.qix", "sales/orders.qix "};
+    const char* const forms[] = {"",  ":Order",       ":Purchase Order", ":  Order", ":Order ",
+                                 ":", ":Order:Extra", ":Invoice",        ":order"};
+    const char* const connectors[] = {"a", "b", "c", "d"};
+    const char* const eventPaths[] = {"orders.qix", "sales\\orders.qix", "sales/orders.qix",
+                                      "sales/orders", "Sales/orders.qix"};
+    std::mt19937 random(20261208);
+    auto pick = [&random](size_t n) { return static_cast<size_t>(random() % n); };
+    auto answer = [this](int32_t level, const char* path, const char* form, int32_t type) {
+        kovatest::SetLogSettings(level, 0, 0);
+        EventContext* context = Context(path, form, type);
+        const int result = kova::CheckIsEventMonitored(context);
+        std::vector<std::string> ids = kovatest::ListTexts(context->connectorIds);
+        kova::KOVAListCleanUp(context->connectorIds);
+        context->connectorIds = nullptr;
+        contexts_.pop_back();
+        return std::make_pair(result, ids);
+    };
+    size_t matched = 0, compared = 0;
+    for (int round = 0; round < 150; ++round) {
+        kovatest::SetLogSettings(0, 0, 0);
+        {
+            kova::ProfileEdit edit;
+            kova::ResetProfileFlags();
+        }
+        if (round == 0) {
+            kovatest::AddTrigger({{"sales/orders:Order", "orders.qix:Order"}, 1, 1, 1, "prefix"});
+        } else if (round % 10 == 0) {  // no trigger: the deprecated profile's whole entries
+            std::vector<std::string> entries;
+            for (size_t i = pick(4); i > 0; --i)
+                entries.push_back(std::string(paths[pick(5)]) + forms[pick(2)]);
+            kovatest::SetConfigurationProfile(
+                {entries, int32_t(pick(2)), int32_t(pick(2)), int32_t(pick(2)), "legacy"});
+        } else {
+            for (size_t p = 1 + pick(6); p > 0; --p) {
+                std::vector<std::string> entries;
+                for (size_t i = pick(4); i > 0; --i)
+                    entries.push_back(std::string(paths[pick(5)]) + forms[pick(9)]);
+                kovatest::AddTrigger({entries, int32_t(pick(2)), int32_t(pick(2)), int32_t(pick(2)),
+                                      connectors[pick(4)]});
+            }
+        }
+        for (int change = 0; change < 12; ++change) {
+            const char* path = round == 0 && change == 0 ? "sales/orders.qix" : eventPaths[pick(5)];
+            const char* form = pick(3) == 0 ? "Invoice" : "Order";
+            const int32_t type = static_cast<int32_t>(pick(4)) - 1;
+            const auto walked = answer(kova::LOG_DEBUG, path, form, type);
+            const auto indexed = answer(kova::LOG_INFO, path, form, type);
+            EXPECT_EQ(indexed, walked)
+                << "round " << round << ", " << path << ", " << form << ", type " << type;
+            if (round == 0 && change == 0) {
+                EXPECT_EQ(walked.first, 0);
+            }
+            matched += walked.first == 1 ? 1 : 0;
+            ++compared;
+        }
+    }
+    EXPECT_GT(matched, compared / 10);  // the sets are not all misses
 }
 
 TEST_F(MonitoringFilterTest, RefreshOnAnotherThreadNeverTearsTheWalk) {
