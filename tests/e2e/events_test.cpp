@@ -167,6 +167,32 @@ TEST_F(EventsTest, ProfileEditsRereadTheProfilesAndWriteNoEvent) {
     EXPECT_EQ(Events()[1].connector, "audit");
 }
 
+// A profile document that never opens makes every re-read incomplete: the configuration in force
+// stays, its connectors lose nothing, and the re-read is tried at most once a second of the
+// server's clock instead of on every notification.
+TEST_F(EventsTest, AProfileDocumentThatNeverOpensKeepsTheConfigurationAndRetriesRarely) {
+    NOTEID audit = 0;
+    for (const qixsim::NoteInfo& note : qixsim::ListNotes("kovaevents.qix")) {
+        if (Item(note, "ConnectorId") == "audit")
+            audit = note.noteId;
+    }
+    ASSERT_NE(audit, 0u);
+    qixsim::FailNoteOpen("kovaevents.qix", audit, ERR_QIX_NO_MEMORY, UINT32_MAX);
+    ASSERT_EQ(UpdateDoc("kovaevents.qix", shopTrigger_, {{"ConnectorId", std::string("shop2")}}),
+              0);
+    const NOTEID lamp = CreateDoc("shop/items.qix", {{"Form", std::string("Article")}});
+    const uint64_t searches = qixsim::CallCount("QIXSearch");
+    for (int i = 0; i < 200; ++i)
+        ASSERT_EQ(UpdateDoc("shop/items.qix", lamp, {{"Title", std::to_string(i)}}), 0);
+    const uint64_t rereads = qixsim::CallCount("QIXSearch") - searches;
+    EXPECT_GE(rereads, 1u);
+    EXPECT_LE(rereads, 10u);
+    const std::vector<Event> events = Events();
+    ASSERT_EQ(events.size(), 201u);  // the create, then every update, all for "shop"
+    for (const Event& event : events)
+        EXPECT_EQ(event.connector, "shop");
+}
+
 TEST_F(EventsTest, SystemDatabasesAreIgnoredAndLogNothing) {
     NOTEID id = AddProfile({{"Form", std::string("SystemConfiguration")},
                             {"LogLevel", std::string("DEBUG")},
