@@ -492,6 +492,8 @@ double Percentile(const std::vector<int64_t>& sorted, double p) {
 
 void PrintPhase(const char* name, const PhaseResult& phase, double seconds) {
     std::vector<int64_t> nanos;
+    std::vector<int64_t> duringNanos;  // saves while a re-read ran
+    std::vector<int64_t> outsideNanos;
     long over = 0;
     long overDuringReRead = 0;
     long overDuringListing = 0;
@@ -499,6 +501,7 @@ void PrintPhase(const char* name, const PhaseResult& phase, double seconds) {
     long duringReRead = 0;
     for (const Save& save : phase.saves) {
         nanos.push_back(save.nanos);
+        (save.duringReRead ? duringNanos : outsideNanos).push_back(save.nanos);
         const bool slow = save.nanos > kSlowSave;
         over += slow ? 1 : 0;
         overDuringReRead += slow && save.duringReRead ? 1 : 0;
@@ -506,7 +509,8 @@ void PrintPhase(const char* name, const PhaseResult& phase, double seconds) {
         overReReadOnly += slow && save.duringReRead && !save.duringListing ? 1 : 0;
         duringReRead += save.duringReRead ? 1 : 0;
     }
-    std::sort(nanos.begin(), nanos.end());
+    for (auto* sample : {&nanos, &duringNanos, &outsideNanos})
+        std::sort(sample->begin(), sample->end());
     std::printf(
         "phase=%s seconds=%g saves=%zu failed=%ld p50_us=%.1f p99_us=%.1f max_us=%.1f "
         "over5ms=%ld over5ms_during_reread=%ld over5ms_during_listing=%ld "
@@ -526,8 +530,11 @@ void PrintPhase(const char* name, const PhaseResult& phase, double seconds) {
                                 ? 0.0
                                 : static_cast<double>(phase.after.nanos - phase.before.nanos) /
                                       1e6 / static_cast<double>(attributed);
-    std::printf(" reread_mean_ms=%.2f events_before=%zu events_after=%zu\n", reReadMs,
-                phase.eventsBefore, phase.eventsAfter);
+    std::printf(
+        " reread_mean_ms=%.2f p99_during_reread_us=%.1f p99_outside_reread_us=%.1f "
+        "events_before=%zu events_after=%zu\n",
+        reReadMs, Percentile(duringNanos, 99), Percentile(outsideNanos, 99), phase.eventsBefore,
+        phase.eventsAfter);
 }
 
 // ---- Accounting -----------------------------------------------------------------------------
