@@ -144,7 +144,8 @@ SearchSnapshot TakeSearchSnapshot() {
 // ---- Event keys ---------------------------------------------------------------------------------
 
 // An Event document's identity for the accounting: the saved document's "UNID" text and the
-// connector index (or -1 for a connector id that is not one of ours).
+// connector index (-1 for a connector id that is not one of ours or an event type other than
+// "Update").
 struct EventKey {
     std::string unid;
     int connector = -1;
@@ -183,15 +184,14 @@ class EventTally {
     }
     long Total() const {
         long total = 0;
-        for (const auto& entry : counts_)
-            total += entry.second[0] + entry.second[1];
+        for (const auto& entry : counts_) {
+            for (long count : entry.second)
+                total += count;
+        }
         return total;
     }
     long backlog() const { return backlog_; }
     long foreign() const { return foreign_; }
-    const std::unordered_map<std::string, std::array<long, kConnectorCount>>& counts() const {
-        return counts_;
-    }
 
     static const std::string kBacklogUnid;
 
