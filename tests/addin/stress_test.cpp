@@ -1,14 +1,18 @@
 // Many host threads at once: 8 threads of mixed note operations on a monitored and an unmonitored
 // database while another thread keeps editing profile documents (edits that force full re-reads
 // but change no monitoring decision). Afterwards every successful monitored operation has exactly
-// its Event documents, both pending tables are empty, and nothing was logged as an error. Run
-// under ThreadSanitizer by the tsan preset.
+// its Event documents, both pending tables are empty, and nothing was logged as an error. Then the
+// connector workload in short: writers, a connector deleting Event documents and profile edits,
+// with every save's Event documents counted exactly. Run under ThreadSanitizer by the tsan preset.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <map>
 #include <random>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -217,6 +221,153 @@ TEST(Stress, ManyThreadsWithProfileEditsLoseAndDuplicateNoEvent) {
     EXPECT_EQ(kova::hSaveNoteTable, nullptr);
     EXPECT_EQ(kova::hDeleteNoteTable, nullptr);
     EXPECT_TRUE(kovatest::LogEntries().empty()) << kovatest::LogEntries().front();
+}
+
+// The connector workload in short (bench/connector.cpp is the long form): two writers store
+// documents of their own once each, a connector lists and deletes Event documents while they do,
+// and the second connector's profile is rewritten every few milliseconds (an unrelated monitored
+// entry, so every re-read leaves both connectors wanting the saves). Every save must have exactly
+// one Event document per connector, consumed by the connector or left in the table.
+TEST(Stress, ConnectorWorkloadLosesAndDuplicatesNoEvent) {
+    constexpr int kWriters = 2;
+    constexpr int kSavesPerWriter = 150;
+    constexpr std::size_t kBatch = 16;
+    const std::vector<std::string> connectors{"connector-a", "connector-b"};
+    const auto watched = [](int w) { return "watched/t" + std::to_string(w) + ".qix"; };
+    // Both connectors want updates of both writers' databases; the second one's extra entry is
+    // what the edits rewrite.
+    const auto monitored = [&](int edit) {
+        qixsim::TextList entries{watched(0), watched(1)};
+        if (edit >= 0)
+            entries.push_back("archive/edit-" + std::to_string(edit) + ".qix");
+        return entries;
+    };
+    const auto trigger = [&](const std::string& connector, int edit) {
+        return qixsim::Items{{"Form", std::string("EventTriggerConfiguration")},
+                             {"ConnectorId", connector},
+                             {"EventTypes", qixsim::TextList{"Update"}},
+                             {"MonitoredDocuments", monitored(edit)}};
+    };
+
+    kovatest::ResetAll();
+    qixsim::CreateEventDatabase();
+    NOTEID edited = 0;
+    qixsim::CreateDocument("kovaevents.qix", trigger(connectors[0], -1));
+    qixsim::CreateDocument("kovaevents.qix", trigger(connectors[1], 0), &edited);
+    std::vector<std::vector<NOTEID>> documents(kWriters);
+    std::set<std::string> saved;  // the documents' "UNID" texts
+    for (int w = 0; w < kWriters; ++w) {
+        qixsim::CreateDatabase(watched(w));
+        qixsim::CreateForm(watched(w), "Item");
+        for (int i = 0; i < kSavesPerWriter; ++i) {
+            NOTEID id = 0;
+            qixsim::CreateDocument(watched(w), {{"Form", std::string("Item")}}, &id);
+            documents[w].push_back(id);
+        }
+        for (const auto& note : qixsim::ListNotes(watched(w))) {
+            const ORIGINATORID& o = note.originatorId;
+            char unid[33];
+            std::snprintf(unid, sizeof unid, "%08X%08X%08X%08X", o.file.word[1], o.file.word[0],
+                          o.note.word[1], o.note.word[0]);
+            if (note.noteClass == NOTE_CLASS_DOCUMENT)
+                saved.insert(unid);
+        }
+    }
+    ASSERT_EQ(saved.size(), static_cast<std::size_t>(kWriters * kSavesPerWriter));
+
+    std::atomic<int> writing{kWriters};
+    std::atomic<long> failures{0};
+    std::map<std::pair<std::string, std::string>, long> events;  // (UNID, ConnectorId) -> count
+    long consumed = 0;
+    const auto writer = [&](int w) {
+        DBHANDLE db = 0;
+        qixsim::OpenDatabase(watched(w), &db);
+        for (NOTEID id : documents[w]) {
+            NOTEHANDLE note = 0;
+            if (qixsim::OpenNote(db, id, &note) != 0 || qixsim::StoreNote(note) != 0)
+                ++failures;
+            qixsim::CloseHandle(note);
+        }
+        qixsim::CloseHandle(db);
+        --writing;
+    };
+    // Deletes up to kBatch listed Event documents at a time through the server, counting what it
+    // deleted, until the writers are done and it has consumed something.
+    const auto connector = [&] {
+        DBHANDLE db = 0;
+        qixsim::OpenDatabase("kovaevents.qix", &db);
+        while (writing.load() > 0 || consumed == 0) {
+            std::vector<qixsim::NoteInfo> listed = qixsim::ListDocuments("kovaevents.qix", "Event");
+            listed.resize(std::min(listed.size(), kBatch));
+            std::vector<NOTEID> ids;
+            for (const auto& event : listed)
+                ids.push_back(event.noteId);
+            if (ids.empty()) {
+                std::this_thread::yield();
+                continue;
+            }
+            if (qixsim::DeleteNotes(db, ids) != 0) {
+                ++failures;
+                continue;
+            }
+            for (const auto& event : listed) {
+                ++events[{kovatest::ItemText(event, "UNID"),
+                          kovatest::ItemText(event, "ConnectorId")}];
+            }
+            consumed += static_cast<long>(ids.size());
+        }
+        qixsim::CloseHandle(db);
+    };
+    const auto administrator = [&] {
+        DBHANDLE db = 0;
+        qixsim::OpenDatabase("kovaevents.qix", &db);
+        for (int i = 1; i == 1 || writing.load() > 0; ++i) {
+            NOTEHANDLE note = 0;
+            qixsim::OpenNote(db, edited, &note);
+            qixsim::SetItems(note, {{"MonitoredDocuments", monitored(i)}});
+            if (qixsim::StoreNote(note) != 0)
+                ++failures;
+            qixsim::CloseHandle(note);
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        qixsim::CloseHandle(db);
+    };
+    {
+        kovatest::StdoutCapture console;
+        ASSERT_EQ(MainEntryPoint(), 0);
+        std::vector<std::thread> threads;
+        threads.emplace_back(administrator);
+        threads.emplace_back(connector);
+        for (int w = 0; w < kWriters; ++w)
+            threads.emplace_back(writer, w);
+        for (auto& thread : threads)
+            thread.join();
+        console.Stop();
+    }
+
+    long remaining = 0;
+    for (const auto& event : qixsim::ListDocuments("kovaevents.qix", "Event")) {
+        ++events[{kovatest::ItemText(event, "UNID"), kovatest::ItemText(event, "ConnectorId")}];
+        ++remaining;
+    }
+    long lost = 0;
+    long duplicated = 0;
+    for (const std::string& unid : saved) {
+        for (const std::string& id : connectors) {
+            const long n = events[{unid, id}];
+            lost += n == 0 ? 1 : 0;
+            duplicated += n > 1 ? n - 1 : 0;
+        }
+    }
+    EXPECT_EQ(failures.load(), 0);
+    EXPECT_EQ(lost, 0);
+    EXPECT_EQ(duplicated, 0);
+    EXPECT_EQ(consumed + remaining, static_cast<long>(saved.size() * connectors.size()));
+    EXPECT_EQ(events.size(), saved.size() * connectors.size());  // nothing else was written
+    EXPECT_GT(consumed, 0);
+    EXPECT_GE(qixsim::CallCount("QIXSearch"), 2u);  // the edits forced re-reads
+    EXPECT_EQ(kova::hSaveNoteTable, nullptr);
+    EXPECT_EQ(kova::hDeleteNoteTable, nullptr);
 }
 
 }  // namespace
