@@ -183,24 +183,38 @@ TableIndex* IndexOf(const NoteTable& table) noexcept {
     return nullptr;
 }
 
-// A table's mutex, held; not held (and an ERROR line logged) when it cannot be taken. The caller
-// then passes the notification on unmonitored: nothing parked, nothing found, nothing freed. With
-// `wait` false it only tries (the unload, which must not wait).
-std::unique_lock<std::mutex> LockTable(std::mutex& mutex, bool wait = true) noexcept {
-    try {
-        std::unique_lock<std::mutex> lock(mutex, std::defer_lock);
-        if (wait) {
-            lock.lock();
-        } else if (!lock.try_lock()) {
-            LogLine(LOG_ERROR, "Pending-note table busy, not released.\n");
-            return lock;
+// A table's mutex, held for a scope. Not held (and an ERROR line logged) when it cannot be
+// taken; the caller then passes the notification on unmonitored: nothing parked, nothing found,
+// nothing freed. With `wait` false it only tries (the unload, which must not wait).
+class TableLock {
+  public:
+    TableLock(std::mutex& mutex, bool wait = true) noexcept {
+        try {
+            if (wait) {
+                mutex.lock();
+            } else if (!mutex.try_lock()) {
+                LogLine(LOG_ERROR, "Pending-note table busy, not released.\n");
+                return;
+            }
+            mutex_ = &mutex;
+        } catch (...) {
+            LogLine(LOG_ERROR, "Error locking a pending-note table.\n");
         }
-        return lock;
-    } catch (...) {
-        LogLine(LOG_ERROR, "Error locking a pending-note table.\n");
-        return std::unique_lock<std::mutex>();
     }
-}
+    ~TableLock() { Unlock(); }
+    TableLock(const TableLock&) = delete;
+    TableLock& operator=(const TableLock&) = delete;
+
+    bool held() const noexcept { return mutex_ != nullptr; }
+    void Unlock() noexcept {
+        if (mutex_ != nullptr)
+            mutex_->unlock();
+        mutex_ = nullptr;
+    }
+
+  private:
+    std::mutex* mutex_ = nullptr;
+};
 
 // Formats an entry line into gTextBuffer when DEBUG lines pass; answers whether it did.
 bool FormatEntryLine(const char* prefix, const NoteEntry* entry) noexcept {
@@ -216,8 +230,8 @@ NoteEntry* RemoveEntry(TableIndex& index, const char* prefix, uint64_t key) noex
     ParkedEntry* parked = nullptr;
     bool formatted = false;
     if (index.count.load(std::memory_order_acquire) != 0) {
-        std::unique_lock<std::mutex> lock = LockTable(index.mutex);
-        if (lock.owns_lock()) {
+        TableLock lock(index.mutex);
+        if (lock.held()) {
             parked = index.Take(key);
             if (parked != nullptr)
                 formatted = FormatEntryLine(prefix, &parked->entry);
@@ -290,9 +304,8 @@ STATUS AddNoteEntryV75(NoteTable& table, EventContext& context) noexcept {
 
     bool formatted;
     TableIndex* index = IndexOf(table);
-    std::unique_lock<std::mutex> lock =
-        LockTable(index != nullptr ? index->mutex : gOtherTableLock);
-    if (!lock.owns_lock()) {
+    TableLock lock(index != nullptr ? index->mutex : gOtherTableLock);
+    if (!lock.held()) {
         FreeNoteEntry(entry);
         return 0;
     }
@@ -304,7 +317,7 @@ STATUS AddNoteEntryV75(NoteTable& table, EventContext& context) noexcept {
         table = entry;
     }
     formatted = FormatEntryLine("AddSaveNoteEntry", entry);
-    lock.unlock();
+    lock.Unlock();
     if (formatted)
         LogLine(LOG_DEBUG, gTextBuffer);
     return 0;
@@ -329,9 +342,8 @@ void FreeNoteTable(NoteTable& table) noexcept {
     NoteEntry* chain;
     TableIndex* index = IndexOf(table);
     {
-        std::unique_lock<std::mutex> lock =
-            LockTable(index != nullptr ? index->mutex : gOtherTableLock, false);
-        if (!lock.owns_lock())
+        TableLock lock(index != nullptr ? index->mutex : gOtherTableLock, false);
+        if (!lock.held())
             return;
         if (index != nullptr) {
             chain = index->TakeAll();

@@ -179,10 +179,11 @@ const char* OpName(Op op) noexcept {
     return kOpNames[static_cast<std::size_t>(op)];
 }
 
-bool EnterCall(Op op, STATUS* status, bool canFail, const NoteSubject* note) noexcept {
-    MyStripe().counts[static_cast<std::size_t>(op)].fetch_add(1, std::memory_order_relaxed);
-    if (!canFail || !gFaultsArmed.load(std::memory_order_acquire))
-        return false;
+namespace {
+
+// The slow path of a call while some fault is armed, kept out of line so that the path every
+// call takes stays a counter increment and one load.
+[[gnu::noinline]] bool EvaluateArmed(Op op, STATUS* status, const NoteSubject* note) noexcept {
     try {
         // The note's database is found before the fault lock is taken, so that no handle slot
         // is ever locked inside it. Databases are never destroyed and their paths never change.
@@ -195,6 +196,15 @@ bool EnterCall(Op op, STATUS* status, bool canFail, const NoteSubject* note) noe
     } catch (...) {
         return false;
     }
+}
+
+}  // namespace
+
+bool EnterCall(Op op, STATUS* status, bool canFail, const NoteSubject* note) noexcept {
+    MyStripe().counts[static_cast<std::size_t>(op)].fetch_add(1, std::memory_order_relaxed);
+    if (!canFail || !gFaultsArmed.load(std::memory_order_acquire))
+        return false;
+    return EvaluateArmed(op, status, note);
 }
 
 void ResetFaultsAndCounters() noexcept {

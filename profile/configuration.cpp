@@ -13,6 +13,15 @@
 #include <shared_mutex>
 
 namespace kova {
+
+constexpr unsigned kPinStripes = 32;
+
+// What a thread holds of the pins: its stripe and how many pins it holds.
+struct ThreadPinState {
+    unsigned stripe = kPinStripes;  // chosen at the thread's first pin
+    unsigned depth = 0;             // pins this thread holds (only the outermost locks)
+};
+
 namespace {
 
 // The configuration at load: nothing read, so nothing monitored and no line logged.
@@ -24,17 +33,12 @@ thread_local ProfileConfiguration* tEditing = nullptr;
 // Threads editing now: only while it is non-zero does a look-up consult the thread-local view.
 std::atomic<unsigned> gEditors{0};
 
-constexpr unsigned kPinStripes = 32;
 struct alignas(128) PinStripe {  // two lines: processors fetch lines in pairs
     std::shared_mutex mutex;
 };
 PinStripe gPins[kPinStripes];
 std::atomic<unsigned> gNextPinStripe{0};
 
-struct ThreadPinState {
-    unsigned stripe = kPinStripes;  // chosen at the thread's first pin
-    unsigned depth = 0;             // pins this thread holds (only the outermost locks)
-};
 thread_local ThreadPinState tPin;
 
 std::shared_mutex& StripeOf(ThreadPinState& state) noexcept {
@@ -168,25 +172,25 @@ ConfigurationPin::ConfigurationPin() noexcept {
     }
     ThreadPinState& state = tPin;
     if (state.depth == 0) {
+        std::shared_mutex& stripe = StripeOf(state);
         try {
-            StripeOf(state).lock_shared();
+            stripe.lock_shared();
         } catch (...) {
             return;
         }
-        locked_ = true;
+        locked_ = &stripe;
     }
     ++state.depth;
-    counted_ = true;
+    counted_ = &state;
     configuration_ = gInForce.load(std::memory_order_acquire);
 }
 
 ConfigurationPin::~ConfigurationPin() {
-    if (!counted_)
+    if (counted_ == nullptr)
         return;
-    ThreadPinState& state = tPin;
-    --state.depth;
-    if (locked_)
-        StripeOf(state).unlock_shared();
+    --counted_->depth;
+    if (locked_ != nullptr)
+        locked_->unlock_shared();
 }
 
 // ---- Edits -------------------------------------------------------------------------------------

@@ -12,6 +12,7 @@
 #define KOVA_PROFILE_CONFIGURATION_H
 
 #include <optional>
+#include <shared_mutex>
 
 #include "log/logline.h"
 #include "profile/monitorindex.h"
@@ -58,8 +59,8 @@ class ConfigurationPin {
 
   private:
     const ProfileConfiguration* configuration_ = nullptr;
-    bool counted_ = false;  // counts in this thread's pin depth
-    bool locked_ = false;   // took the thread's stripe (the outermost pin)
+    struct ThreadPinState* counted_ = nullptr;  // this thread's pin depth, counted in
+    std::shared_mutex* locked_ = nullptr;       // the thread's stripe, taken (the outermost pin)
 };
 
 // The edit lock: while it is held, no other thread publishes, so the configuration in force stays.
