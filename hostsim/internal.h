@@ -159,20 +159,27 @@ constexpr std::size_t kApart = 128;
 // A reader-writer lock whose readers touch only their own thread's stripe: shared locking scales
 // across threads; exclusive locking takes every stripe, in order. Never take it shared twice on
 // one thread. A waiter first retries for a short while before it sleeps: every critical section
-// of the stand-in is far shorter than a sleep and a wake-up in the kernel.
+// of the stand-in is far shorter than a sleep and a wake-up in the kernel. A writer that waits
+// goes before readers that come after it, as a server's database lock lets an update in: readers
+// that keep coming (a search opening every note of a database) would otherwise hold it off for
+// as long as they come.
 class StripedSharedMutex {
   public:
     void lock() {
+        writersWaiting_.fetch_add(1, std::memory_order_acq_rel);
         for (Stripe& stripe : stripes_) {
             if (!Retry([&] { return stripe.mutex.try_lock(); }))
                 stripe.mutex.lock();
         }
+        writersWaiting_.fetch_sub(1, std::memory_order_release);
     }
     void unlock() {
         for (std::size_t i = kStripes; i > 0; --i)
             stripes_[i - 1].mutex.unlock();
     }
     void lock_shared() {
+        while (writersWaiting_.load(std::memory_order_acquire) != 0)
+            std::this_thread::yield();
         std::shared_mutex& mutex = stripes_[ThreadStripe()].mutex;
         if (!Retry([&] { return mutex.try_lock_shared(); }))
             mutex.lock_shared();
@@ -194,6 +201,7 @@ class StripedSharedMutex {
         std::shared_mutex mutex;
     };
     Stripe stripes_[kStripes];
+    alignas(kApart) std::atomic<unsigned> writersWaiting_{0};
 };
 using ReadLock = std::shared_lock<StripedSharedMutex>;
 using WriteLock = std::unique_lock<StripedSharedMutex>;
