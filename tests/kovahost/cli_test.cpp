@@ -63,7 +63,13 @@ TEST(KovahostCli, WithoutArgumentsRunsTheQuickstartExample) {
     EXPECT_EQ(quickstart.status, 0) << quickstart.err;
     EXPECT_EQ(quickstart.err, "");
     const RunResult example = Kovahost(std::string(KOVA_EXAMPLES_DIR) + "/quickstart.yaml");
-    EXPECT_EQ(quickstart.out, example.out);  // the embedded copy is the example
+    // The embedded copy is the example; the quickstart alone ends with pointers onward.
+    ASSERT_EQ(quickstart.out.rfind(example.out, 0), 0u);
+    const std::string next = quickstart.out.substr(example.out.size());
+    EXPECT_EQ(next.rfind("\nNext:\n", 0), 0u) << next;
+    EXPECT_NE(next.find("kovahost --show-quickstart"), std::string::npos);
+    EXPECT_NE(next.find("kovahost --lint"), std::string::npos);
+    EXPECT_NE(next.find("docs/install.md"), std::string::npos);
     EXPECT_NE(quickstart.out.find("Event Listener initialization complete.\n"), std::string::npos);
     EXPECT_NE(quickstart.out.find("KOVA:INFO:Updating event table: "), std::string::npos);
     EXPECT_EQ(CountOf(quickstart.out, "\n{\"EventId\":"), 8u);
@@ -74,12 +80,34 @@ TEST(KovahostCli, WithoutArgumentsRunsTheQuickstartExample) {
 }
 
 TEST(KovahostCli, CommandLineMistakesAreBadInputAndRunNothing) {
-    const RunResult unknown = Kovahost("--verbose");
-    EXPECT_EQ(unknown.status, 2);
-    EXPECT_EQ(unknown.out, "");
-    EXPECT_EQ(unknown.err.rfind("kovahost: unknown option --verbose\nusage: kovahost", 0), 0u);
-    EXPECT_EQ(Kovahost("a.yaml b.yaml").status, 2);
-    EXPECT_EQ(Kovahost("--addin").status, 2);
+    // One line each, with a hint; nothing on standard output.
+    const struct {
+        const char* args;
+        const char* err;
+    } mistakes[] = {
+        {"--verbose", "kovahost: unknown option '--verbose' (kovahost --help lists the options)\n"},
+        {"--lnt x.yaml",
+         "kovahost: unknown option '--lnt'; did you mean --lint? (kovahost --help lists the "
+         "options)\n"},
+        {"--json=yes",
+         "kovahost: option --json takes no value (kovahost --help lists the options)\n"},
+        {"--addin",
+         "kovahost: --addin needs a value: --addin=VALUE (kovahost --help lists the "
+         "options)\n"},
+        {"--check --lint x.yaml",
+         "kovahost: give --check or --lint, not both (kovahost --help lists the options)\n"},
+        {"--lint",
+         "kovahost: --lint needs at least one FILE ('-' for standard input) (kovahost "
+         "--help lists the options)\n"},
+        {"a.yaml b.yaml",
+         "kovahost: one scenario at a time (--check and --lint take several files)\n"},
+    };
+    for (const auto& mistake : mistakes) {
+        const RunResult run = Kovahost(mistake.args);
+        EXPECT_EQ(run.status, 2) << mistake.args;
+        EXPECT_EQ(run.out, "") << mistake.args;
+        EXPECT_EQ(run.err, mistake.err) << mistake.args;
+    }
 
     const RunResult missing = Kovahost("/no/such/scenario.yaml");
     EXPECT_EQ(missing.status, 2);
