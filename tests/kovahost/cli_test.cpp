@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 
@@ -122,6 +123,88 @@ TEST(KovahostCli, CommandLineMistakesAreBadInputAndRunNothing) {
     const RunResult help = Kovahost("--help");
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("Exit status:"), std::string::npos);
+}
+
+TEST(KovahostCli, OptionsWithValuesStandardInputAndSeveralFiles) {
+    const std::string examples = KOVA_EXAMPLES_DIR;
+    const RunResult version = Kovahost("--version");
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, "kovahost " KOVA_VERSION "\n");
+
+    // '-' reads standard input, '--' ends the options, --check takes several files.
+    const RunResult check =
+        Kovahost("--check - -- " + examples + "/load.yaml < " + examples + "/basic.yaml");
+    EXPECT_EQ(check.status, 0) << check.err;
+    EXPECT_EQ(check.out, "<stdin>: ok, 11 steps\n" + examples + "/load.yaml: ok, 6 steps\n");
+    const RunResult checkBad = Kovahost("--check /no/such.yaml " + examples + "/load.yaml");
+    EXPECT_EQ(checkBad.status, 2);
+    EXPECT_EQ(checkBad.out, examples + "/load.yaml: ok, 6 steps\n");
+    EXPECT_EQ(checkBad.err, "/no/such.yaml: cannot open the scenario file\n");
+
+    // --lint over every example: no warning (no example shows a profile mistake).
+    const RunResult lint = Kovahost("--lint " + examples + "/*.yaml");
+    EXPECT_EQ(lint.status, 0) << lint.out;
+    EXPECT_EQ(lint.out, "");
+    EXPECT_EQ(lint.err, "kovahost: no warning in 6 files\n");
+
+    // A finding: exit 1, one line, or one JSON object; a file it cannot read: exit 2.
+    const std::string mistake = WriteScenario(
+        "cli_lint.yaml",
+        "databases:\n  - path: a.qix\n  - path: kovaevents.qix\n    documents:\n"
+        "      - {Form: SystemConfiguration, LogLevel: debug, LogOutputs: [Console]}\n");
+    const RunResult found = Kovahost("--lint " + mistake);
+    EXPECT_EQ(found.status, 1);
+    EXPECT_EQ(found.out, mistake +
+                             ":5: warning: LogLevel 'debug' is not NONE, ERROR, INFO or DEBUG: the "
+                             "log level becomes ERROR (did you mean 'DEBUG'?) [log-level]\n");
+    EXPECT_EQ(found.err, "kovahost: 1 warning in 1 of 1 file\n");
+    const RunResult json = Kovahost("--lint --json - < " + mistake);
+    EXPECT_EQ(json.status, 1);
+    EXPECT_EQ(nlohmann::json::parse(json.out),
+              (nlohmann::json{{"file", "<stdin>"},
+                              {"line", 5},
+                              {"rule", "log-level"},
+                              {"warning",
+                               "LogLevel 'debug' is not NONE, ERROR, INFO or DEBUG: "
+                               "the log level becomes ERROR (did you mean 'DEBUG'?)"}}));
+    EXPECT_EQ(Kovahost("--lint " + mistake + " /no/such.yaml").status, 2);
+
+    // --addin=PATH is --addin PATH.
+    const RunResult addin = Kovahost("--addin=/no/such/libkovaevents.so");
+    EXPECT_EQ(addin.status, 3);
+    EXPECT_NE(addin.err.find("cannot load the add-in: /no/such/libkovaevents.so"),
+              std::string::npos);
+}
+
+// With --json every line of standard output is a JSON object: the add-in's console lines
+// included, in their place between the step headings and results.
+TEST(KovahostCli, JsonGivesOnlyJsonLinesForEveryExample) {
+    for (const char* name : {"quickstart", "basic", "faults", "json", "load", "profiles"}) {
+        const RunResult run =
+            Kovahost("--json " + std::string(KOVA_EXAMPLES_DIR) + "/" + name + ".yaml");
+        EXPECT_EQ(run.status, 0) << name << run.err;
+        std::istringstream lines(run.out);
+        size_t console = 0;
+        size_t count = 0;
+        for (std::string line; std::getline(lines, line); ++count) {
+            nlohmann::json object;
+            EXPECT_NO_THROW(object = nlohmann::json::parse(line)) << name << ": " << line;
+            EXPECT_TRUE(object.is_object()) << name << ": " << line;
+            console += object.contains("console") ? 1 : 0;
+        }
+        EXPECT_GT(count, 10u) << name;
+        EXPECT_GT(console, 0u) << name;
+    }
+    const RunResult start =
+        Kovahost("--json " + WriteScenario("cli_json.yaml", "steps: [start]\n"));
+    EXPECT_NE(start.out.find("{\"console\":\"Event Listener initialization starting.\"}\n"
+                             "{\"console\":\"-------------------------------------------------\"}"),
+              std::string::npos)
+        << start.out;
+    EXPECT_NE(start.out.find("{\"result\":\"MainEntryPoint returned 261 (0x0105, "
+                             "ERR_QIX_DB_NOT_FOUND masked); 8 hooks registered\"}"),
+              std::string::npos)
+        << start.out;
 }
 
 TEST(KovahostCli, AnAddinThatCannotBeLoadedStopsTheRunBeforeAnyStep) {
