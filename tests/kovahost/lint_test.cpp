@@ -101,11 +101,13 @@ std::vector<Row> Rows() {
           "EventTriggerConfiguration documents (the first is at line 8): its trigger settings are "
           "ignored [overridden-configuration]"}},
         {"unknown-database",
-         Monitoring("shop/itmes.qix") + Monitoring("archive.qix"),
+         Monitoring("shop/itmes.qix") + Monitoring("archive.qix") + Monitoring(":Order"),
          {"8: warning: MonitoredDocuments entry 'shop/itmes.qix' names no database of this "
           "scenario (did you mean 'shop/items.qix'?) [unknown-database]",
           "9: warning: MonitoredDocuments entry 'archive.qix' names no database of this scenario "
-          "(databases: shop/items.qix and orders.qix) [unknown-database]"}},
+          "(databases: shop/items.qix and orders.qix) [unknown-database]",
+          "10: warning: MonitoredDocuments entry ':Order' has an empty path: it names no database "
+          "[unknown-database]"}},
         {"unknown-form",
          Monitoring("shop/items.qix:Itme") + Monitoring("orders.qix:Invoice") +
              Monitoring("shop/items.qix:") + Monitoring("shop/items.qix:article"),

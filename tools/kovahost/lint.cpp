@@ -433,6 +433,10 @@ class Linter {
         }
         if (forms_.count(path) != 0)
             return path;
+        if (Trimmed(path).empty()) {
+            Add(line, kUnknownDatabase, what + " has an empty path: it names no database");
+            return "";
+        }
         if (path != Trimmed(path) && forms_.count(Trimmed(path)) != 0) {
             Add(line, kBlank,
                 what + ": the path " + Quoted(path) + " has " + BlankPlace(path) +
