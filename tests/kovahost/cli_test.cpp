@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 
@@ -63,7 +64,13 @@ TEST(KovahostCli, WithoutArgumentsRunsTheQuickstartExample) {
     EXPECT_EQ(quickstart.status, 0) << quickstart.err;
     EXPECT_EQ(quickstart.err, "");
     const RunResult example = Kovahost(std::string(KOVA_EXAMPLES_DIR) + "/quickstart.yaml");
-    EXPECT_EQ(quickstart.out, example.out);  // the embedded copy is the example
+    // The embedded copy is the example; the quickstart alone ends with pointers onward.
+    ASSERT_EQ(quickstart.out.rfind(example.out, 0), 0u);
+    const std::string next = quickstart.out.substr(example.out.size());
+    EXPECT_EQ(next.rfind("\nNext:\n", 0), 0u) << next;
+    EXPECT_NE(next.find("kovahost --show-quickstart"), std::string::npos);
+    EXPECT_NE(next.find("kovahost --lint"), std::string::npos);
+    EXPECT_NE(next.find("docs/install.md"), std::string::npos);
     EXPECT_NE(quickstart.out.find("Event Listener initialization complete.\n"), std::string::npos);
     EXPECT_NE(quickstart.out.find("KOVA:INFO:Updating event table: "), std::string::npos);
     EXPECT_EQ(CountOf(quickstart.out, "\n{\"EventId\":"), 8u);
@@ -74,12 +81,34 @@ TEST(KovahostCli, WithoutArgumentsRunsTheQuickstartExample) {
 }
 
 TEST(KovahostCli, CommandLineMistakesAreBadInputAndRunNothing) {
-    const RunResult unknown = Kovahost("--verbose");
-    EXPECT_EQ(unknown.status, 2);
-    EXPECT_EQ(unknown.out, "");
-    EXPECT_EQ(unknown.err.rfind("kovahost: unknown option --verbose\nusage: kovahost", 0), 0u);
-    EXPECT_EQ(Kovahost("a.yaml b.yaml").status, 2);
-    EXPECT_EQ(Kovahost("--addin").status, 2);
+    // One line each, with a hint; nothing on standard output.
+    const struct {
+        const char* args;
+        const char* err;
+    } mistakes[] = {
+        {"--verbose", "kovahost: unknown option '--verbose' (kovahost --help lists the options)\n"},
+        {"--lnt x.yaml",
+         "kovahost: unknown option '--lnt'; did you mean --lint? (kovahost --help lists the "
+         "options)\n"},
+        {"--json=yes",
+         "kovahost: option --json takes no value (kovahost --help lists the options)\n"},
+        {"--addin",
+         "kovahost: --addin needs a value: --addin=VALUE (kovahost --help lists the "
+         "options)\n"},
+        {"--check --lint x.yaml",
+         "kovahost: give --check or --lint, not both (kovahost --help lists the options)\n"},
+        {"--lint",
+         "kovahost: --lint needs at least one FILE ('-' for standard input) (kovahost "
+         "--help lists the options)\n"},
+        {"a.yaml b.yaml",
+         "kovahost: one scenario at a time (--check and --lint take several files)\n"},
+    };
+    for (const auto& mistake : mistakes) {
+        const RunResult run = Kovahost(mistake.args);
+        EXPECT_EQ(run.status, 2) << mistake.args;
+        EXPECT_EQ(run.out, "") << mistake.args;
+        EXPECT_EQ(run.err, mistake.err) << mistake.args;
+    }
 
     const RunResult missing = Kovahost("/no/such/scenario.yaml");
     EXPECT_EQ(missing.status, 2);
@@ -94,6 +123,88 @@ TEST(KovahostCli, CommandLineMistakesAreBadInputAndRunNothing) {
     const RunResult help = Kovahost("--help");
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("Exit status:"), std::string::npos);
+}
+
+TEST(KovahostCli, OptionsWithValuesStandardInputAndSeveralFiles) {
+    const std::string examples = KOVA_EXAMPLES_DIR;
+    const RunResult version = Kovahost("--version");
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, "kovahost " KOVA_VERSION "\n");
+
+    // '-' reads standard input, '--' ends the options, --check takes several files.
+    const RunResult check =
+        Kovahost("--check - -- " + examples + "/load.yaml < " + examples + "/basic.yaml");
+    EXPECT_EQ(check.status, 0) << check.err;
+    EXPECT_EQ(check.out, "<stdin>: ok, 11 steps\n" + examples + "/load.yaml: ok, 6 steps\n");
+    const RunResult checkBad = Kovahost("--check /no/such.yaml " + examples + "/load.yaml");
+    EXPECT_EQ(checkBad.status, 2);
+    EXPECT_EQ(checkBad.out, examples + "/load.yaml: ok, 6 steps\n");
+    EXPECT_EQ(checkBad.err, "/no/such.yaml: cannot open the scenario file\n");
+
+    // --lint over every example: no warning (no example shows a profile mistake).
+    const RunResult lint = Kovahost("--lint " + examples + "/*.yaml");
+    EXPECT_EQ(lint.status, 0) << lint.out;
+    EXPECT_EQ(lint.out, "");
+    EXPECT_EQ(lint.err, "kovahost: no warning in 6 files\n");
+
+    // A finding: exit 1, one line, or one JSON object; a file it cannot read: exit 2.
+    const std::string mistake = WriteScenario(
+        "cli_lint.yaml",
+        "databases:\n  - path: a.qix\n  - path: kovaevents.qix\n    documents:\n"
+        "      - {Form: SystemConfiguration, LogLevel: debug, LogOutputs: [Console]}\n");
+    const RunResult found = Kovahost("--lint " + mistake);
+    EXPECT_EQ(found.status, 1);
+    EXPECT_EQ(found.out, mistake +
+                             ":5: warning: LogLevel 'debug' is not NONE, ERROR, INFO or DEBUG: the "
+                             "log level becomes ERROR (did you mean 'DEBUG'?) [log-level]\n");
+    EXPECT_EQ(found.err, "kovahost: 1 warning in 1 of 1 file\n");
+    const RunResult json = Kovahost("--lint --json - < " + mistake);
+    EXPECT_EQ(json.status, 1);
+    EXPECT_EQ(nlohmann::json::parse(json.out),
+              (nlohmann::json{{"file", "<stdin>"},
+                              {"line", 5},
+                              {"rule", "log-level"},
+                              {"warning",
+                               "LogLevel 'debug' is not NONE, ERROR, INFO or DEBUG: "
+                               "the log level becomes ERROR (did you mean 'DEBUG'?)"}}));
+    EXPECT_EQ(Kovahost("--lint " + mistake + " /no/such.yaml").status, 2);
+
+    // --addin=PATH is --addin PATH.
+    const RunResult addin = Kovahost("--addin=/no/such/libkovaevents.so");
+    EXPECT_EQ(addin.status, 3);
+    EXPECT_NE(addin.err.find("cannot load the add-in: /no/such/libkovaevents.so"),
+              std::string::npos);
+}
+
+// With --json every line of standard output is a JSON object: the add-in's console lines
+// included, in their place between the step headings and results.
+TEST(KovahostCli, JsonGivesOnlyJsonLinesForEveryExample) {
+    for (const char* name : {"quickstart", "basic", "faults", "json", "load", "profiles"}) {
+        const RunResult run =
+            Kovahost("--json " + std::string(KOVA_EXAMPLES_DIR) + "/" + name + ".yaml");
+        EXPECT_EQ(run.status, 0) << name << run.err;
+        std::istringstream lines(run.out);
+        size_t console = 0;
+        size_t count = 0;
+        for (std::string line; std::getline(lines, line); ++count) {
+            nlohmann::json object;
+            EXPECT_NO_THROW(object = nlohmann::json::parse(line)) << name << ": " << line;
+            EXPECT_TRUE(object.is_object()) << name << ": " << line;
+            console += object.contains("console") ? 1 : 0;
+        }
+        EXPECT_GT(count, 10u) << name;
+        EXPECT_GT(console, 0u) << name;
+    }
+    const RunResult start =
+        Kovahost("--json " + WriteScenario("cli_json.yaml", "steps: [start]\n"));
+    EXPECT_NE(start.out.find("{\"console\":\"Event Listener initialization starting.\"}\n"
+                             "{\"console\":\"-------------------------------------------------\"}"),
+              std::string::npos)
+        << start.out;
+    EXPECT_NE(start.out.find("{\"result\":\"MainEntryPoint returned 261 (0x0105, "
+                             "ERR_QIX_DB_NOT_FOUND masked); 8 hooks registered\"}"),
+              std::string::npos)
+        << start.out;
 }
 
 TEST(KovahostCli, AnAddinThatCannotBeLoadedStopsTheRunBeforeAnyStep) {

@@ -1,87 +1,306 @@
 // kovahost: builds a stand-in server from a scenario, loads the add-in into it as the server
-// does, and runs the scenario's steps. Without a scenario it runs the quickstart.
+// does, and runs the scenario's steps. Without a scenario it runs the quickstart. Also checks
+// scenarios (--check) and the profile documents they hold (--lint). This file owns the command
+// line: the options, the files named on it and the exit status.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <iostream>
+#include <sstream>
 #include <string>
+#include <vector>
 
+#include "tools/kovahost/lint.h"
 #include "tools/kovahost/output.h"
 #include "tools/kovahost/platform.h"
 #include "tools/kovahost/quickstart.h"
 #include "tools/kovahost/runner.h"
 #include "tools/kovahost/scenario_reader.h"
 
+#ifndef KOVA_VERSION
+#error "KOVA_VERSION comes from the project version in the top-level CMakeLists.txt"
+#endif
+
 namespace {
 
 const char kUsage[] =
-    "usage: kovahost [--addin PATH] [--json] [--check] [SCENARIO.yaml]\n"
-    "       kovahost --show-quickstart\n"
+    "usage: kovahost [--addin=PATH] [--json] [SCENARIO.yaml]\n"
+    "       kovahost --check [--json] FILE...\n"
+    "       kovahost --lint [--json] FILE...\n"
+    "       kovahost --show-quickstart | --version | --help\n"
     "\n"
     "Builds the stand-in server a scenario describes, loads the kovaevents add-in into it and\n"
     "runs the scenario's steps, printing what the host does and, as it happens, what the add-in\n"
     "prints on the server console. Without SCENARIO.yaml it runs the built-in quickstart.\n"
-    "Scenarios are described in docs/scenarios.md; examples/ holds some.\n"
+    "A FILE of '-' is standard input; '--' ends the options. Scenarios are described in\n"
+    "docs/scenarios.md, the profile documents and the --lint rules in docs/event-database.md.\n"
     "\n"
-    "  --addin PATH       the add-in library to load (default: the one built beside kovahost)\n"
-    "  --json             print every record (notes, log entries, results) as a JSON object\n"
-    "  --check            read and check the scenario, run nothing\n"
+    "  --addin=PATH       the add-in library to load (default: the one installed or built\n"
+    "                     beside kovahost); '--addin PATH' works too\n"
+    "  --json             every line of standard output is a JSON object\n"
+    "  --check            read and check each scenario, run nothing\n"
+    "  --lint             check the profile documents of each scenario's kovaevents.qix\n"
+    "                     against the databases and forms it defines; run nothing\n"
     "  --show-quickstart  print the quickstart scenario\n"
+    "  --version          print kovahost's version\n"
+    "  --help, -h         print this help\n"
     "\n"
-    "Exit status: 0 done, 1 an expectation failed, 2 bad input (nothing ran),\n"
-    "3 the add-in could not be loaded or the server not built.\n";
+    "Exit status: 0 done (--lint: no finding), 1 an expectation failed (--lint: findings),\n"
+    "2 bad input (nothing ran), 3 the add-in could not be loaded or the server not built.\n";
 
-int BadUsage(const std::string& message) {
-    std::fprintf(stderr, "kovahost: %s\n%s", message.c_str(), kUsage);
+// What kovahost does after the quickstart, for a first-time reader. One place, so that the
+// pointers can follow what kovahost offers.
+const char kQuickstartNext[] =
+    "\n"
+    "Next:\n"
+    "  kovahost --show-quickstart > my.yaml   the scenario above, to change and run as "
+    "kovahost my.yaml\n"
+    "  kovahost --lint my.yaml                check its profile documents before you deploy "
+    "them\n"
+    "  docs/install.md, docs/event-database.md, docs/scenarios.md, docs/troubleshooting.md "
+    "(man kovahost once installed)\n";
+
+const char kStandardInput[] = "<stdin>";
+
+enum class Mode { kRun, kCheck, kLint };
+
+struct Option {
+    const char* name;
+    bool takesValue;
+};
+
+constexpr Option kOptions[] = {{"--addin", true},
+                               {"--json", false},
+                               {"--check", false},
+                               {"--lint", false},
+                               {"--show-quickstart", false},
+                               {"--version", false},
+                               {"--help", false}};
+
+// Edits between two option names (for the hint after an unknown option).
+size_t Distance(const std::string& a, const std::string& b) {
+    std::vector<size_t> row(b.size() + 1);
+    for (size_t j = 0; j <= b.size(); ++j)
+        row[j] = j;
+    for (size_t i = 1; i <= a.size(); ++i) {
+        size_t diagonal = row[0];
+        row[0] = i;
+        for (size_t j = 1; j <= b.size(); ++j) {
+            const size_t above = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1])});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+int BadUsage(const std::string& message, bool hint = true) {
+    std::fprintf(stderr, "kovahost: %s%s\n", message.c_str(),
+                 hint ? " (kovahost --help lists the options)" : "");
     return kovahost::kExitBadInput;
+}
+
+std::string UnknownOption(const std::string& name) {
+    std::string best;
+    size_t bestDistance = 3;
+    for (const Option& option : kOptions) {
+        const size_t distance = Distance(name, option.name);
+        const bool prefix = name.size() > 3 && std::string(option.name).rfind(name, 0) == 0;
+        if (prefix || distance < bestDistance) {
+            best = option.name;
+            bestDistance = prefix ? 0 : distance;
+        }
+    }
+    return "unknown option '" + name + "'" + (best.empty() ? "" : "; did you mean " + best + "?");
+}
+
+// The text of a file named on the command line ('-': standard input, read once).
+bool ReadInput(const std::string& name, std::string* text, bool* stdinUsed) {
+    if (name != "-")
+        return false;
+    if (*stdinUsed)
+        return true;  // read once: a second '-' is empty
+    *stdinUsed = true;
+    std::ostringstream all;
+    all << std::cin.rdbuf();
+    *text = all.str();
+    return true;
+}
+
+bool ReadScenario(const std::string& name, kovahost::Scenario* plan, kovahost::ScenarioError* error,
+                  bool* stdinUsed) {
+    std::string text;
+    if (ReadInput(name, &text, stdinUsed))
+        return kovahost::ReadScenarioText(text, kStandardInput, plan, error);
+    return kovahost::ReadScenarioFile(name, plan, error);
+}
+
+int CheckFiles(const std::vector<std::string>& files, bool json) {
+    const kovahost::Output out(json);
+    bool stdinUsed = false;
+    int status = kovahost::kExitDone;
+    for (const std::string& file : files) {
+        kovahost::Scenario plan;
+        kovahost::ScenarioError error;
+        if (!ReadScenario(file, &plan, &error, &stdinUsed)) {
+            out.Flush();
+            std::fprintf(stderr, "%s\n", error.Text().c_str());
+            status = kovahost::kExitBadInput;
+            continue;
+        }
+        out.Record(plan.file + ": ok, " + kovahost::Count(plan.steps.size(), "step", "steps"),
+                   kovahost::Json{{"file", plan.file}, {"ok", true}, {"steps", plan.steps.size()}});
+    }
+    return status;
+}
+
+int LintFiles(const std::vector<std::string>& files, bool json) {
+    const kovahost::Output out(json);
+    bool stdinUsed = false;
+    bool unreadable = false;
+    size_t findings = 0;
+    size_t withFindings = 0;
+    for (const std::string& file : files) {
+        kovahost::Scenario plan;
+        kovahost::ScenarioError error;
+        if (!ReadScenario(file, &plan, &error, &stdinUsed)) {
+            out.Flush();
+            std::fprintf(stderr, "%s\n", error.Text().c_str());
+            unreadable = true;
+            continue;
+        }
+        const std::vector<kovahost::Finding> found = kovahost::LintScenario(plan);
+        for (const kovahost::Finding& finding : found)
+            out.Record(kovahost::FindingText(finding), kovahost::FindingJson(finding));
+        findings += found.size();
+        withFindings += found.empty() ? 0 : 1;
+    }
+    out.Flush();
+    if (findings == 0) {
+        std::fprintf(stderr, "kovahost: no warning in %s\n",
+                     kovahost::Count(files.size(), "file", "files").c_str());
+    } else {
+        std::fprintf(stderr, "kovahost: %s in %zu of %s\n",
+                     kovahost::Count(findings, "warning", "warnings").c_str(), withFindings,
+                     kovahost::Count(files.size(), "file", "files").c_str());
+    }
+    if (unreadable)
+        return kovahost::kExitBadInput;
+    return findings == 0 ? kovahost::kExitDone : kovahost::kExitExpectFailed;
 }
 
 int Main(int argc, char** argv) {
     kovahost::RunOptions options;
-    std::string scenarioPath;
-    bool check = false;
+    std::vector<std::string> files;
+    Mode mode = Mode::kRun;
+    bool help = false;
+    bool version = false;
+    bool showQuickstart = false;
+    bool optionsEnded = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "--help" || arg == "-h") {
-            std::fputs(kUsage, stdout);
-            return kovahost::kExitDone;
-        } else if (arg == "--show-quickstart") {
-            std::fputs(kovahost::kQuickstartText, stdout);
-            return kovahost::kExitDone;
-        } else if (arg == "--json") {
-            options.json = true;
-        } else if (arg == "--check") {
-            check = true;
-        } else if (arg == "--addin") {
-            if (i + 1 >= argc)
-                return BadUsage("--addin needs a path");
-            options.addinPath = argv[++i];
-        } else if (!arg.empty() && arg[0] == '-') {
-            return BadUsage("unknown option " + arg);
-        } else if (!scenarioPath.empty()) {
-            return BadUsage("one scenario at a time");
-        } else {
-            scenarioPath = arg;
+        if (optionsEnded || arg == "-" || arg.empty() || arg[0] != '-') {
+            files.push_back(arg);
+            continue;
         }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        if (arg == "-h") {
+            help = true;
+            continue;
+        }
+        const size_t equals = arg.find('=');
+        const std::string name = arg.substr(0, equals);
+        const Option* option = nullptr;
+        for (const Option& known : kOptions) {
+            if (name == known.name)
+                option = &known;
+        }
+        if (option == nullptr)
+            return BadUsage(UnknownOption(name));
+        std::string value;
+        if (option->takesValue) {
+            if (equals != std::string::npos) {
+                value = arg.substr(equals + 1);
+            } else if (i + 1 < argc) {
+                value = argv[++i];
+            } else {
+                return BadUsage(name + " needs a value: " + name + "=VALUE");
+            }
+            if (value.empty())
+                return BadUsage(name + " needs a non-empty value");
+        } else if (equals != std::string::npos) {
+            return BadUsage("option " + name + " takes no value");
+        }
+
+        if (name == "--addin") {
+            options.addinPath = value;
+        } else if (name == "--json") {
+            options.json = true;
+        } else if (name == "--check" || name == "--lint") {
+            const Mode wanted = name == "--check" ? Mode::kCheck : Mode::kLint;
+            if (mode != Mode::kRun && mode != wanted)
+                return BadUsage("give --check or --lint, not both");
+            mode = wanted;
+        } else if (name == "--show-quickstart") {
+            showQuickstart = true;
+        } else if (name == "--version") {
+            version = true;
+        } else if (name == "--help") {
+            help = true;
+        }
+    }
+
+    const kovahost::Output out(options.json);
+    if (help) {
+        out.Record(std::string(kUsage, sizeof kUsage - 2), kovahost::Json{{"usage", kUsage}});
+        return kovahost::kExitDone;
+    }
+    if (version) {
+        out.Record("kovahost " KOVA_VERSION, kovahost::Json{{"kovahost", KOVA_VERSION}});
+        return kovahost::kExitDone;
+    }
+    if (showQuickstart) {
+        if (options.json) {
+            out.Object(kovahost::Json{{"quickstart", kovahost::kQuickstartText}});
+        } else {
+            std::fputs(kovahost::kQuickstartText, stdout);
+        }
+        return kovahost::kExitDone;
+    }
+    if (mode == Mode::kCheck || mode == Mode::kLint) {
+        if (files.empty())
+            return BadUsage(std::string(mode == Mode::kCheck ? "--check" : "--lint") +
+                            " needs at least one FILE ('-' for standard input)");
+        return mode == Mode::kCheck ? CheckFiles(files, options.json)
+                                    : LintFiles(files, options.json);
+    }
+    if (files.size() > 1) {
+        return BadUsage("one scenario at a time (--check and --lint take several files)", false);
     }
     if (options.addinPath.empty())
         options.addinPath = kovahost::DefaultAddinPath();
 
     kovahost::Scenario plan;
     kovahost::ScenarioError error;
-    const bool read = scenarioPath.empty()
+    bool stdinUsed = false;
+    const bool read = files.empty()
                           ? kovahost::ReadScenarioText(kovahost::kQuickstartText,
                                                        kovahost::kQuickstartName, &plan, &error)
-                          : kovahost::ReadScenarioFile(scenarioPath, &plan, &error);
+                          : ReadScenario(files.front(), &plan, &error, &stdinUsed);
     if (!read) {
         std::fprintf(stderr, "%s\n", error.Text().c_str());
         return kovahost::kExitBadInput;
     }
-    if (check) {
-        std::printf("%s: ok, %s\n", plan.file.c_str(),
-                    kovahost::Count(plan.steps.size(), "step", "steps").c_str());
-        return kovahost::kExitDone;
+    const int status = kovahost::RunScenario(plan, options);
+    if (files.empty() && !options.json && status == kovahost::kExitDone) {
+        std::fputs(kQuickstartNext, stdout);
+        std::fflush(stdout);
     }
-    return kovahost::RunScenario(plan, options);
+    return status;
 }
 
 }  // namespace

@@ -5,30 +5,73 @@
 
 namespace kovahost {
 
-void Output::Line(const std::string& text) const {
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fputc('\n', stdout);
+Output::Output(bool json) : json_(json) {}
+
+Output::~Output() {
+    Flush();
+}
+
+void Output::CaptureConsole() {
+    if (json_ && !capture_)
+        capture_ = std::make_unique<ConsoleCapture>();
+}
+
+void Output::DrainConsole() const {
+    if (!capture_ || !capture_->Active())
+        return;
+    const std::string text = capture_->Take(true);
+    FILE* out = capture_->Real();
+    for (size_t start = 0; start < text.size();) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        const std::string line =
+            JsonText(kovahost::Json{{"console", text.substr(start, end - start)}});
+        std::fwrite(line.data(), 1, line.size(), out);
+        std::fputc('\n', out);
+        start = end + 1;
+    }
+}
+
+void Output::Write(const std::string& line) const {
+    DrainConsole();
+    FILE* out = capture_ ? capture_->Real() : stdout;
+    std::fwrite(line.data(), 1, line.size(), out);
+    std::fputc('\n', out);
+}
+
+void Output::Text(const std::string& text) const {
+    if (!json_)
+        Write(text);
+}
+
+void Output::Record(const std::string& text, const kovahost::Json& json) const {
+    Write(json_ ? JsonText(json) : text);
+}
+
+void Output::Object(const kovahost::Json& json) const {
+    Write(JsonText(json));
 }
 
 void Output::Heading(size_t number, const std::string& text) const {
-    Line("");
-    Line("== " + std::to_string(number) + ". " + text);
+    Text("");
+    Record("== " + std::to_string(number) + ". " + text,
+           kovahost::Json{{"step", number}, {"heading", text}});
 }
 
 void Output::Result(const std::string& text) const {
-    Line("-> " + text);
-}
-
-void Output::Record(const std::string& text, const std::string& json) const {
-    Line(json_ ? json : text);
+    Record("-> " + text, kovahost::Json{{"result", text}});
 }
 
 void Output::Note(const std::string& text) const {
-    std::fflush(stdout);
+    Flush();
     std::fprintf(stderr, "kovahost: %s\n", text.c_str());
 }
 
 void Output::Flush() const {
+    DrainConsole();
+    if (capture_)
+        std::fflush(capture_->Real());
     std::fflush(stdout);
 }
 

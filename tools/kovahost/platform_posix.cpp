@@ -1,6 +1,7 @@
 // The UNIX side of kovahost's platform needs: dlopen/dlsym for the add-in, /proc/self/exe for the
-// default add-in path, and dup2 for diverting standard output.
+// default add-in path, and dup2 for diverting and capturing standard output.
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -36,8 +37,9 @@ std::string DefaultAddinPath() {
     std::error_code ec;
     const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
     const fs::path dir = ec ? fs::path() : exe.parent_path();
-    const fs::path candidates[] = {dir / "libkovaevents.so", fs::path(KOVA_ADDIN_PATH),
-                                   dir / ".." / ".." / "addin" / "libkovaevents.so"};
+    const fs::path candidates[] = {
+        dir / "libkovaevents.so", dir / ".." / "lib" / "kovaevents" / "libkovaevents.so",
+        fs::path(KOVA_ADDIN_PATH), dir / ".." / ".." / "addin" / "libkovaevents.so"};
     for (const fs::path& candidate : candidates) {
         if (!candidate.empty() && fs::exists(candidate, ec))
             return candidate.string();
@@ -87,6 +89,58 @@ size_t ConsoleDiversion::Stop() {
             lines += chunk[i] == '\n' ? 1 : 0;
     }
     return lines;
+}
+
+// The capture file is opened for appending and read with pread from where the last read
+// stopped, so that writes through standard output (also after a ConsoleDiversion restored it)
+// never depend on the reads.
+ConsoleCapture::ConsoleCapture() {
+    char name[] = "/tmp/kovahost-console-XXXXXX";
+    fileFd_ = mkostemp(name, O_APPEND);
+    if (fileFd_ < 0)
+        return;
+    unlink(name);
+    std::fflush(stdout);
+    savedFd_ = dup(STDOUT_FILENO);
+    const int realFd = savedFd_ >= 0 ? dup(savedFd_) : -1;
+    real_ = realFd >= 0 ? fdopen(realFd, "w") : nullptr;
+    if (real_ == nullptr) {
+        if (realFd >= 0)
+            close(realFd);
+    } else if (dup2(fileFd_, STDOUT_FILENO) < 0) {
+        std::fclose(real_);
+        real_ = nullptr;
+    }
+}
+
+ConsoleCapture::~ConsoleCapture() {
+    if (real_ != nullptr) {
+        std::fflush(stdout);
+        dup2(savedFd_, STDOUT_FILENO);
+        std::fclose(real_);
+    }
+    if (savedFd_ >= 0)
+        close(savedFd_);
+    if (fileFd_ >= 0)
+        close(fileFd_);
+}
+
+std::string ConsoleCapture::Take(bool all) {
+    if (real_ == nullptr)
+        return {};
+    std::fflush(stdout);
+    char chunk[8192];
+    for (ssize_t n; (n = pread(fileFd_, chunk, sizeof chunk, static_cast<off_t>(readOffset_))) > 0;
+         readOffset_ += n) {
+        pending_.append(chunk, static_cast<size_t>(n));
+    }
+    // rfind answers npos without a line end, and npos + 1 is 0: nothing complete yet.
+    const size_t end = all ? pending_.size() : pending_.rfind('\n') + 1;
+    if (end == 0)
+        return {};
+    std::string taken = pending_.substr(0, end);
+    pending_.erase(0, end);
+    return taken;
 }
 
 }  // namespace kovahost

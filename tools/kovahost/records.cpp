@@ -2,97 +2,82 @@
 #include "tools/kovahost/records.h"
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 
 namespace kovahost {
 
-std::string JsonString(const std::string& text) {
-    std::string out = "\"";
-    for (const char c : text) {
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                if (static_cast<unsigned char>(c) < 0x20) {
-                    char escaped[8];
-                    std::snprintf(escaped, sizeof escaped, "\\u%04x",
-                                  static_cast<unsigned>(static_cast<unsigned char>(c)));
-                    out += escaped;
-                } else {
-                    out += c;
-                }
-        }
-    }
-    return out + "\"";
+std::string JsonText(const Json& value) {
+    return value.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
-std::string JsonNumber(double value) {
+Json JsonNumber(double value) {
     if (!std::isfinite(value))
-        return "null";
-    char text[40];
-    if (value == std::floor(value) && std::fabs(value) < 1e15) {
-        std::snprintf(text, sizeof text, "%.0f", value);
-    } else {
-        std::snprintf(text, sizeof text, "%.17g", value);
-    }
-    return text;
+        return nullptr;
+    if (value == std::floor(value) && std::fabs(value) < 1e15)
+        return static_cast<int64_t>(value);
+    return value;
 }
 
-std::string JsonValue(const qixsim::ItemValue& value) {
+Json JsonValue(const qixsim::ItemValue& value) {
     if (const auto* text = std::get_if<std::string>(&value))
-        return JsonString(*text);
+        return *text;
     if (const auto* number = std::get_if<double>(&value))
         return JsonNumber(*number);
     if (const auto* time = std::get_if<TIMEDATE>(&value))
-        return JsonString(qixsim::TimeText(*time));
-    std::string out = "[";
-    for (const std::string& entry : std::get<qixsim::TextList>(value)) {
-        out += (out.size() > 1 ? "," : "") + JsonString(entry);
-    }
-    return out + "]";
+        return qixsim::TimeText(*time);
+    Json list = Json::array();
+    for (const std::string& entry : std::get<qixsim::TextList>(value))
+        list.push_back(entry);
+    return list;
 }
 
-std::string JsonObject(const qixsim::Items& items) {
-    JsonMembers members;
+Json JsonObject(const qixsim::Items& items) {
+    Json object = Json::object();
     for (const auto& item : items)
-        members.emplace_back(item.first, JsonValue(item.second));
-    return JsonObject(members);
+        object[item.first] = JsonValue(item.second);
+    return object;
 }
 
-std::string JsonObject(const JsonMembers& members) {
-    std::string out = "{";
-    for (const auto& member : members) {
-        if (out.size() > 1)
-            out += ",";
-        out += JsonString(member.first) + ":" + member.second;
+std::string Shown(const std::string& text) {
+    bool quote = text.empty() || text.front() == ' ' || text.back() == ' ';
+    std::string inner;
+    for (const char c : text) {
+        if (c == '\t') {
+            inner += "\\t";
+        } else if (c == '\n') {
+            inner += "\\n";
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X",
+                          static_cast<unsigned>(static_cast<unsigned char>(c)));
+            inner += escaped;
+        } else {
+            inner += c;
+            continue;
+        }
+        quote = true;
     }
-    return out + "}";
+    return quote ? "'" + inner + "'" : inner;
 }
 
 namespace {
+
+std::string NumberText(double value) {
+    return JsonText(JsonNumber(value));
+}
 
 std::string ValueText(const qixsim::ItemValue& value) {
     if (const auto* list = std::get_if<qixsim::TextList>(&value)) {
         std::string out = "[";
         for (const std::string& entry : *list)
-            out += (out.size() > 1 ? ", " : "") + entry;
+            out += (out.size() > 1 ? ", " : "") + Shown(entry);
         return out + "]";
     }
     if (const auto* number = std::get_if<double>(&value))
-        return JsonNumber(*number);
+        return NumberText(*number);
+    if (const auto* text = std::get_if<std::string>(&value))
+        return Shown(*text);
     return qixsim::ItemText(value);
 }
 
@@ -116,8 +101,17 @@ std::string NoteIdText(NOTEID id) {
 
 std::string ItemOf(const qixsim::NoteInfo& note, const std::string& name) {
     for (const auto& item : note.items) {
-        if (item.first == name)
-            return ValueText(item.second);
+        if (item.first != name)
+            continue;
+        if (const auto* list = std::get_if<qixsim::TextList>(&item.second)) {
+            std::string out = "[";
+            for (const std::string& entry : *list)
+                out += (out.size() > 1 ? ", " : "") + entry;
+            return out + "]";
+        }
+        if (const auto* number = std::get_if<double>(&item.second))
+            return NumberText(*number);
+        return qixsim::ItemText(item.second);
     }
     return {};
 }

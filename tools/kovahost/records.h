@@ -1,31 +1,32 @@
 // How kovahost writes what it shows: item values and notes as short text, and every record
-// (Event documents, log entries, notes, expectation and load results) as one-line JSON objects.
-// Pure formatting: nothing here prints or touches the server.
+// (Event documents, log entries, notes, expectation and load results) as one-line JSON objects
+// built with nlohmann::json. Pure formatting: nothing here prints or touches the server.
 #ifndef KOVA_TOOLS_KOVAHOST_RECORDS_H
 #define KOVA_TOOLS_KOVAHOST_RECORDS_H
 
+#include <nlohmann/json.hpp>
 #include <string>
-#include <utility>
-#include <vector>
 
 #include "hostsim/host.h"
 
 namespace kovahost {
 
-// A JSON string literal: quotes, backslashes and control characters escaped.
-std::string JsonString(const std::string& text);
-// A JSON number: whole numbers without a fraction, others with up to 17 digits; null for NaN
-// and infinities, which JSON cannot hold.
-std::string JsonNumber(double value);
+// A JSON value whose objects keep their keys in the order they were added.
+using Json = nlohmann::ordered_json;
+
+// One line of JSON text: no blanks, control characters escaped, bytes that are not UTF-8
+// replaced (a console line cut in the middle of a character must not stop the output).
+std::string JsonText(const Json& value);
+// A number: whole numbers without a fraction, null for NaN and infinities (JSON cannot hold them).
+Json JsonNumber(double value);
 // A text as a JSON string, a list as an array of strings, a number as a number, a time as text.
-std::string JsonValue(const qixsim::ItemValue& value);
+Json JsonValue(const qixsim::ItemValue& value);
 // The items as one JSON object, keys in the note's item order.
-std::string JsonObject(const qixsim::Items& items);
+Json JsonObject(const qixsim::Items& items);
 
-// A JSON object from ready-made members: each pair is a key and an already encoded value.
-using JsonMembers = std::vector<std::pair<std::string, std::string>>;
-std::string JsonObject(const JsonMembers& members);
-
+// A text as kovahost shows it in a line: as it is, or in single quotes when a blank at either
+// end, an empty text or a control character would otherwise not show (tab as \t, line end as \n).
+std::string Shown(const std::string& text);
 // Items for a heading or a note line: {Form: Item, Title: Desk lamp, EventTypes: [Create]}.
 std::string ItemsText(const qixsim::Items& items);
 // A note id as the add-in writes it in "PickFields": upper-case hexadecimal.

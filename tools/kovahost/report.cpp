@@ -22,16 +22,16 @@ bool Matches(const Step& step, const qixsim::NoteInfo& event) {
            (step.form.empty() || ItemOf(event, "FormName") == step.form);
 }
 
-JsonMembers Filters(const Step& step) {
-    JsonMembers filters{{"events", std::to_string(step.events)}};
+Json Filters(const Step& step) {
+    Json filters{{"events", step.events}};
     if (!step.connector.empty())
-        filters.emplace_back("connector", JsonString(step.connector));
+        filters["connector"] = step.connector;
     if (!step.type.empty())
-        filters.emplace_back("type", JsonString(step.type));
+        filters["type"] = step.type;
     if (!step.db.empty())
-        filters.emplace_back("db", JsonString(step.db));
+        filters["db"] = step.db;
     if (!step.form.empty())
-        filters.emplace_back("form", JsonString(step.form));
+        filters["form"] = step.form;
     return filters;
 }
 
@@ -40,7 +40,7 @@ JsonMembers Filters(const Step& step) {
 void PrintEvents(const Output& out) {
     const std::vector<qixsim::NoteInfo> events = EventDocuments();
     for (const qixsim::NoteInfo& event : events)
-        out.Line(JsonObject(event.items));
+        out.Object(JsonObject(event.items));
     out.Result(Count(events.size(), "Event document", "Event documents"));
 }
 
@@ -50,7 +50,7 @@ void PrintLog(const Output& out) {
         std::string text = entry;
         if (!text.empty() && text.back() == '\n')
             text.pop_back();
-        out.Record("log.qix: " + text, JsonObject(JsonMembers{{"log", JsonString(entry)}}));
+        out.Record("log.qix: " + text, Json{{"log", entry}});
     }
     out.Result(Count(entries.size(), "log entry", "log entries"));
 }
@@ -71,14 +71,13 @@ void PrintNotes(const Output& out, const std::string& db, const NoteNames& names
             ++count;
             auto name = named.find({path, note.noteId});
             std::string text = path + " note " + NoteIdText(note.noteId);
-            JsonMembers json{{"db", JsonString(path)},
-                             {"note", JsonString(NoteIdText(note.noteId))}};
+            Json json{{"db", path}, {"note", NoteIdText(note.noteId)}};
             if (name != named.end()) {
                 text += " " + name->second;
-                json.emplace_back("name", JsonString(name->second));
+                json["name"] = name->second;
             }
-            json.emplace_back("items", JsonObject(note.items));
-            out.Record(text + ": " + ItemsText(note.items), JsonObject(json));
+            json["items"] = JsonObject(note.items);
+            out.Record(text + ": " + ItemsText(note.items), json);
         }
     }
     out.Result(Count(count, "document", "documents"));
@@ -89,7 +88,7 @@ std::string DescribeExpectation(const Step& step) {
     std::string filters;
     auto add = [&filters](const char* what, const std::string& value) {
         if (!value.empty())
-            filters += (filters.empty() ? " with " : ", ") + (what + (" " + value));
+            filters += (filters.empty() ? " with " : ", ") + (what + (" " + Shown(value)));
     };
     add("connector", step.connector);
     add("type", step.type);
@@ -104,11 +103,9 @@ bool CheckExpectation(const Output& out, const Step& step) {
     for (const qixsim::NoteInfo& event : events)
         found += Matches(step, event) ? 1 : 0;
     const bool ok = found == step.events;
-    JsonMembers record{{"expect", JsonObject(Filters(step))},
-                       {"found", std::to_string(found)},
-                       {"ok", ok ? "true" : "false"}};
+    Json record{{"expect", Filters(step)}, {"found", found}, {"ok", ok}};
     if (ok) {
-        out.Record("-> ok: found " + std::to_string(found), JsonObject(record));
+        out.Record("-> ok: found " + std::to_string(found), record);
         return true;
     }
     // Group the whole table so that the difference shows.
@@ -118,7 +115,7 @@ bool CheckExpectation(const Output& out, const Step& step) {
         ++groups[Key{ItemOf(event, "EventType"), ItemOf(event, "DBPath"), ItemOf(event, "FormName"),
                      ItemOf(event, "ConnectorId")}];
     }
-    std::string table = "[";
+    Json table = Json::array();
     std::vector<std::string> lines;
     for (const auto& group : groups) {
         const qixsim::Items items{{"EventType", std::get<0>(group.first)},
@@ -126,21 +123,19 @@ bool CheckExpectation(const Output& out, const Step& step) {
                                   {"FormName", std::get<2>(group.first)},
                                   {"ConnectorId", std::get<3>(group.first)}};
         lines.push_back("   " + std::to_string(group.second) + " x " + ItemsText(items));
-        JsonMembers members{{"count", std::to_string(group.second)}};
+        Json members{{"count", group.second}};
         for (const auto& item : items)
-            members.emplace_back(item.first, JsonValue(item.second));
-        table += (table.size() > 1 ? "," : "") + JsonObject(members);
+            members[item.first] = JsonValue(item.second);
+        table.push_back(members);
     }
-    record.emplace_back("table", table + "]");
+    record["table"] = table;
     out.Record("-> FAILED: expected " + std::to_string(step.events) + ", found " +
                    std::to_string(found) + "; the event table holds " +
                    Count(events.size(), "Event document", "Event documents") +
                    (events.empty() ? "" : ":"),
-               JsonObject(record));
-    if (!out.Json()) {
-        for (const std::string& line : lines)
-            out.Line(line);
-    }
+               record);
+    for (const std::string& line : lines)
+        out.Text(line);
     return false;
 }
 

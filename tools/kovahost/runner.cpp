@@ -12,15 +12,10 @@
 #include "tools/kovahost/records.h"
 #include "tools/kovahost/report.h"
 #include "tools/kovahost/server_builder.h"
+#include "tools/kovahost/statuses.h"
 
 namespace kovahost {
 namespace {
-
-std::string StatusText(STATUS status) {
-    char hex[16];
-    std::snprintf(hex, sizeof hex, " (0x%04X)", static_cast<unsigned>(status));
-    return "status " + std::to_string(status) + hex;
-}
 
 std::string Ordinal(uint32_t n) {
     const uint32_t lastTwo = n % 100;
@@ -70,8 +65,8 @@ qixsim::Items DefaultLoadItems(const Scenario& plan, const std::string& db) {
 class StepRunner {
   public:
     StepRunner(const Scenario& plan, const RunOptions& options, const AddinEntryPoints& addin,
-               NoteNames& names)
-        : plan_(plan), options_(options), addin_(addin), names_(names), out_(options.json) {}
+               NoteNames& names, const Output& out)
+        : plan_(plan), options_(options), addin_(addin), names_(names), out_(out) {}
 
     int Run() {
         for (size_t i = 0; i < plan_.steps.size(); ++i)
@@ -83,8 +78,10 @@ class StepRunner {
                        : "; " + std::to_string(failed_) + " of " +
                              Count(expectations_, "expectation", "expectations") + " FAILED";
         }
-        out_.Line("");
-        out_.Line("== " + end);
+        out_.Text("");
+        out_.Record("== " + end, Json{{"end", Json{{"steps", plan_.steps.size()},
+                                                   {"expectations", expectations_},
+                                                   {"failed", failed_}}}});
         out_.Flush();
         return failed_ == 0 ? kExitDone : kExitExpectFailed;
     }
@@ -161,7 +158,7 @@ class StepRunner {
         out_.Heading(number, "start: the host loads " + FileName(options_.addinPath) +
                                  " and calls MainEntryPoint");
         const STATUS status = addin_.mainEntryPoint();
-        out_.Result("MainEntryPoint returned " + std::to_string(status) + "; " +
+        out_.Result("MainEntryPoint returned " + StatusValue(status) + "; " +
                     Count(qixsim::RegistrationCount(), "hook", "hooks") + " registered");
     }
 
@@ -295,18 +292,17 @@ class StepRunner {
         load.console = step.console;
         const LoadResult r = RunLoad(load);
 
-        const JsonMembers record{
-            {"load", JsonObject(JsonMembers{{"db", JsonString(step.db)},
-                                            {"operations", std::to_string(step.operations)},
-                                            {"threads", std::to_string(step.threads)}})},
-            {"creates", std::to_string(r.creates)},
-            {"updates", std::to_string(r.updates)},
-            {"extendedUpdates", std::to_string(r.extendedUpdates)},
-            {"deletes", std::to_string(r.deletes)},
-            {"bulkDeletes", std::to_string(r.bulkDeletes)},
-            {"failed", std::to_string(r.failed)},
-            {"events", std::to_string(r.events)},
-            {"consoleLines", std::to_string(r.consoleLines)}};
+        const Json record{
+            {"load",
+             Json{{"db", step.db}, {"operations", step.operations}, {"threads", step.threads}}},
+            {"creates", r.creates},
+            {"updates", r.updates},
+            {"extendedUpdates", r.extendedUpdates},
+            {"deletes", r.deletes},
+            {"bulkDeletes", r.bulkDeletes},
+            {"failed", r.failed},
+            {"events", r.events},
+            {"consoleLines", r.consoleLines}};
         std::string text =
             "-> " + std::to_string(r.creates) + " creates, " + std::to_string(r.updates) +
             " updates, " + std::to_string(r.extendedUpdates) + " extended updates, " +
@@ -318,7 +314,7 @@ class StepRunner {
                     Count(r.consoleLines, "console line", "console lines") +
                     " meanwhile (not shown; 'console: true' shows them)";
         }
-        out_.Record(text, JsonObject(record));
+        out_.Record(text, record);
 
         // The rate differs from run to run: with a fixed clock (a reproducible run) it goes to
         // standard error, so that standard output stays the same.
@@ -337,7 +333,7 @@ class StepRunner {
     const RunOptions& options_;
     AddinEntryPoints addin_;
     NoteNames& names_;
-    Output out_;
+    const Output& out_;
     size_t expectations_ = 0;
     size_t failed_ = 0;
 };
@@ -345,7 +341,7 @@ class StepRunner {
 }  // namespace
 
 int RunScenario(const Scenario& plan, const RunOptions& options) {
-    const Output out(options.json);
+    Output out(options.json);
     AddinEntryPoints addin;
     const bool starts = std::any_of(plan.steps.begin(), plan.steps.end(),
                                     [](const Step& s) { return s.kind == StepKind::kStart; });
@@ -359,13 +355,15 @@ int RunScenario(const Scenario& plan, const RunOptions& options) {
         out.Note(error);
         return kExitCannotRun;
     }
-    out.Line("kovahost: scenario " + FileName(plan.file));
-    out.Line(
+    out.CaptureConsole();
+    out.Record("kovahost: scenario " + FileName(plan.file),
+               Json{{"scenario", FileName(plan.file)}});
+    out.Text(
         "(under each '==' step the add-in's own console lines follow as they happen; '->' lines "
         "are the host's)");
-    for (const std::string& line : DescribeServer(plan, built))
-        out.Line(line);
-    return StepRunner(plan, options, addin, built.names).Run();
+    for (const ServerLine& line : DescribeServer(plan, built))
+        out.Record(line.text, line.json);
+    return StepRunner(plan, options, addin, built.names, out).Run();
 }
 
 }  // namespace kovahost

@@ -12,11 +12,18 @@
 
 namespace kovahost {
 
+// Where an item was written: the line of its name and of each entry of a list.
+struct ItemLines {
+    int line = 0;
+    std::vector<int> entries;
+};
+
 // A document stored while the server is built, before any step runs.
 struct DocumentPlan {
     int line = 0;
     std::string name;  // its "as" name; empty when no step refers to it
     qixsim::Items items;
+    std::vector<ItemLines> lines;  // one per item, in the order of `items`
 };
 
 struct DatabasePlan {

@@ -185,8 +185,9 @@ qixsim::ItemValue ItemValueOf(const YAML::Node& node, const std::string& item) {
 }
 
 // The items of a map in their written order. With `name` given, the key "as" is the note's name
-// instead of an item.
-qixsim::Items ItemsOf(const YAML::Node& node, const std::string& what, std::string* name) {
+// instead of an item. With `lines` given, it takes where each item was written.
+qixsim::Items ItemsOf(const YAML::Node& node, const std::string& what, std::string* name,
+                      std::vector<ItemLines>* lines = nullptr) {
     if (!node.IsMap())
         Fail(node, what + " must be a map of item names to values");
     qixsim::Items items;
@@ -205,6 +206,14 @@ qixsim::Items ItemsOf(const YAML::Node& node, const std::string& what, std::stri
             continue;
         }
         items.emplace_back(key, ItemValueOf(entry.second, key));
+        if (lines != nullptr) {
+            ItemLines where{LineOf(entry.first), {}};
+            if (entry.second.IsSequence()) {
+                for (const YAML::Node& listEntry : entry.second)
+                    where.entries.push_back(LineOf(listEntry));
+            }
+            lines->push_back(std::move(where));
+        }
     }
     return items;
 }
@@ -261,7 +270,7 @@ DatabasePlan ReadDatabase(const YAML::Node& node) {
         for (const YAML::Node& doc : *documents) {
             DocumentPlan plan;
             plan.line = LineOf(doc);
-            plan.items = ItemsOf(doc, "a document", &plan.name);
+            plan.items = ItemsOf(doc, "a document", &plan.name, &plan.lines);
             db.documents.push_back(std::move(plan));
         }
     }

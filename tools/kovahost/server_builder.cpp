@@ -56,30 +56,44 @@ bool BuildServer(const Scenario& plan, BuiltServer* built, std::string* error) {
     return true;
 }
 
-std::vector<std::string> DescribeServer(const Scenario& plan, const BuiltServer& built) {
-    std::vector<std::string> lines;
+std::vector<ServerLine> DescribeServer(const Scenario& plan, const BuiltServer& built) {
+    std::vector<ServerLine> lines;
     std::string server = "server: ";
     server +=
         plan.fixedClock ? "clock fixed at " + plan.clockText + " UTC" : std::string("system clock");
     server += std::string(", paths reported with '") + plan.separator + "'";
-    lines.push_back(server);
+    lines.push_back(
+        {server,
+         Json{{"server", Json{{"clock", plan.fixedClock ? Json(plan.clockText) : Json("system")},
+                              {"separator", std::string(1, plan.separator)}}}}});
     for (size_t i = 0; i < plan.databases.size(); ++i) {
         const DatabasePlan& db = plan.databases[i];
         std::string line = "  " + db.path;
-        if (IsSystemDatabase(db.path))
+        Json json{{"database", db.path}};
+        if (IsSystemDatabase(db.path)) {
             line += " (a system database of the server)";
-        if (db.eventTemplate)
+            json["system"] = true;
+        }
+        if (db.eventTemplate) {
             line += " (from the event database template)";
+            json["template"] = "kovaevents";
+        }
         for (size_t f = 0; f < db.forms.size(); ++f) {
             line += (f == 0 ? ", forms: \"" : ", \"") + db.forms[f] + "\"";
         }
-        lines.push_back(line);
+        json["forms"] = db.forms;
+        lines.push_back({line, json});
         for (size_t d = 0; d < db.documents.size(); ++d) {
             const DocumentPlan& doc = db.documents[d];
-            std::string note = "    note " + NoteIdText(built.documentIds[i][d]);
-            if (!doc.name.empty())
+            const std::string id = NoteIdText(built.documentIds[i][d]);
+            std::string note = "    note " + id;
+            Json noteJson{{"db", db.path}, {"note", id}};
+            if (!doc.name.empty()) {
                 note += " " + doc.name;
-            lines.push_back(note + ": " + ItemsText(doc.items));
+                noteJson["name"] = doc.name;
+            }
+            noteJson["items"] = JsonObject(doc.items);
+            lines.push_back({note + ": " + ItemsText(doc.items), noteJson});
         }
     }
     return lines;

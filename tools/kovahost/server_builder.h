@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/kovahost/records.h"
 #include "tools/kovahost/scenario.h"
 
 namespace kovahost {
@@ -29,8 +30,13 @@ struct BuiltServer {
 // with `error` naming the call that failed.
 bool BuildServer(const Scenario& plan, BuiltServer* built, std::string* error);
 
-// The lines that describe the built server at the top of a run.
-std::vector<std::string> DescribeServer(const Scenario& plan, const BuiltServer& built);
+// One line describing the built server at the top of a run, as text and as JSON.
+struct ServerLine {
+    std::string text;
+    Json json;
+};
+// The server (clock and separator), each database and each of its documents.
+std::vector<ServerLine> DescribeServer(const Scenario& plan, const BuiltServer& built);
 
 }  // namespace kovahost
 
