@@ -14,6 +14,7 @@
 #include <new>
 #include <type_traits>
 
+#include "hostapi/text.h"
 #include "log/logline.h"
 
 namespace kova {
@@ -249,15 +250,6 @@ NoteEntry* RemoveEntry(TableIndex& index, const char* prefix, uint64_t key) noex
     return &parked->entry;
 }
 
-// Copies `source` into `dest` of `size` bytes, cut to fit, always terminated.
-void CopyText(char* dest, size_t size, const char* source) noexcept {
-    const void* end = std::memchr(source, '\0', size - 1);
-    const size_t length =
-        end != nullptr ? static_cast<size_t>(static_cast<const char*>(end) - source) : size - 1;
-    std::memcpy(dest, source, length);
-    dest[length] = '\0';
-}
-
 // Moves the ids of `from` into an empty list: the nodes are relinked, not copied, in reverse
 // order, the order a copy of the list has (so the ids pop in the order they were first added).
 KOVAList MoveReversed(KOVAList from) noexcept {
@@ -294,8 +286,8 @@ STATUS AddNoteEntryV75(NoteTable& table, EventContext& context) noexcept {
     entry->noteHandle = context.noteHandle;
     entry->dbHandle = context.dbHandle;
     entry->eventType = context.eventType;
-    CopyText(entry->dbPath, sizeof entry->dbPath, context.dbPath);
-    CopyText(entry->formName, sizeof entry->formName, context.formName);
+    CopyBounded(entry->dbPath, context.dbPath);
+    CopyBounded(entry->formName, context.formName);
     entry->noteClass = 0;  // not carried over
     entry->next = nullptr;
     parked->key = 0;

@@ -5,9 +5,10 @@
 
 #include <cstring>
 
-#include "capture/eventwriter.h"
 #include "hostapi/handles.h"
+#include "hostapi/names.h"
 #include "hostapi/qixapi.h"
+#include "hostapi/text.h"
 #include "log/logline.h"
 
 namespace kova {
@@ -17,8 +18,7 @@ namespace {
 constexpr STATUS kNoContext = 0xFFFF;
 
 constexpr const char* kSystemDatabases[] = {"log.qix", "hub.qix"};
-constexpr const char* kProfileForms[] = {"Configuration", "SystemConfiguration",
-                                         "EventTriggerConfiguration"};
+constexpr const char* kProfileForms[] = {kConfigurationForm, kSystemForm, kTriggerForm};
 
 bool HasUniversalId(const ORIGINATORID& id) noexcept {
     return id.file.word[0] != 0 || id.file.word[1] != 0 || id.note.word[0] != 0 ||
@@ -79,11 +79,7 @@ STATUS FillInNoteContextWithNoteHandle(EventContext* context) noexcept {
     if (status != 0)
         return status;
 
-    uint16_t length =
-        QIXItemGetText(context->noteHandle, "Form", context->formName, kFormNameReadLimit);
-    if (length > kFormNameReadLimit)
-        length = kFormNameReadLimit;
-    context->formName[length] = '\0';
+    ReadItemText(context->noteHandle, kFormItem, context->formName, kFormReadLimit);
 
     QIXNoteGetInfo(context->noteHandle, NOTE_INFO_CLASS, &context->noteClass);
     QIXNoteGetInfo(context->noteHandle, NOTE_INFO_ORIGINATOR, &context->originatorId);
@@ -92,29 +88,6 @@ STATUS FillInNoteContextWithNoteHandle(EventContext* context) noexcept {
         context->eventType = context->noteId == 0 ? EVENT_TYPE_CREATE : EVENT_TYPE_UPDATE;
     }
     return 0;
-}
-
-void GetNormalizedDbPath(char* dest, size_t destSize, const char* source) noexcept {
-    if (dest == nullptr || destSize == 0)
-        return;
-    if (source == nullptr)
-        source = "";
-    // The length (memchr stops at the terminator), a copy, then each backslash found in it.
-    const void* end = std::memchr(source, '\0', destSize - 1);
-    const size_t length =
-        end != nullptr ? static_cast<size_t>(static_cast<const char*>(end) - source) : destSize - 1;
-    std::memcpy(dest, source, length);
-    dest[length] = '\0';
-    char* rest = dest;
-    size_t left = length;
-    while (left > 0) {
-        auto* backslash = static_cast<char*>(std::memchr(rest, '\\', left));
-        if (backslash == nullptr)
-            break;
-        *backslash = '/';
-        left -= static_cast<size_t>(backslash + 1 - rest);
-        rest = backslash + 1;
-    }
 }
 
 int IsSystemDb(const EventContext* context) noexcept {

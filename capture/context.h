@@ -7,14 +7,15 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "hostapi/names.h"
 #include "hostapi/qixtypes.h"
-#include "profile/records.h"
+#include "hostapi/text.h"  // GetNormalizedDbPath, which event capture uses on every path
+#include "profile/kovalist.h"
 
 namespace kova {
 
 constexpr size_t kDbPathSize = 262;
-constexpr size_t kFormNameSize = 131;
-constexpr uint16_t kFormNameReadLimit = 130;
+constexpr size_t kFormNameSize = kFormReadLimit + 1;
 constexpr size_t kNormalizedPathSize = 256;
 
 constexpr int32_t EVENT_TYPE_UNKNOWN = -1;
@@ -38,9 +39,6 @@ struct EventContext {
 STATUS FillInDbContext(EventContext* context) noexcept;
 STATUS FillInNoteContext(EventContext* context) noexcept;
 STATUS FillInNoteContextWithNoteHandle(EventContext* context) noexcept;
-// Copies source into dest with every backslash turned into a slash; cut to destSize - 1
-// characters, always terminated.
-void GetNormalizedDbPath(char* dest, size_t destSize, const char* source) noexcept;
 int IsSystemDb(const EventContext* context) noexcept;
 int IsConfigurationNote(const char* dbPath, const char* formName) noexcept;
 

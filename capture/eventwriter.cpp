@@ -10,7 +10,9 @@
 
 #include "capture/context.h"
 #include "hostapi/handles.h"
+#include "hostapi/names.h"
 #include "hostapi/qixapi.h"
+#include "hostapi/text.h"
 #include "log/logline.h"
 
 namespace kova {
@@ -20,8 +22,7 @@ namespace {
 constexpr size_t kUnidTextSize = 33;  // 32 hexadecimal digits and the terminator
 constexpr size_t kPickFieldsSize = 256;
 constexpr size_t kPathSize = QIX_MAXPATH;
-constexpr size_t kEventTimeTextSize = 80;
-constexpr uint16_t kEventTimeTextLimit = 80;
+constexpr size_t kEventTimeTextSize = kTimeTextLimit;
 
 // The texts shared by every Event document of one call, formed once before the loop.
 struct EventTexts {
@@ -130,7 +131,8 @@ STATUS WriteEventDocument(DBHANDLE db, const EventTexts& texts, const char* conn
     ReportItem(QIXItemSetTime(h, "EventTime", &texts.eventTime), "Error updateing Event Time");
     ReportItem(QIXItemSetText(h, "ConnectorId", connectorId, QIX_TEXT_TERMINATED),
                "Error updateing Connector ID");
-    ReportItem(QIXItemSetText(h, "Form", "Event", QIX_TEXT_TERMINATED), "Error updateing Form");
+    ReportItem(QIXItemSetText(h, kFormItem, kEventForm, QIX_TEXT_TERMINATED),
+               "Error updateing Form");
 
     LogFormat(LOG_INFO,
               "Updating event table: UNID: %s, Pick Fields: %s, EventType: %s, Database Name: "
@@ -147,16 +149,8 @@ void FormTexts(EventTexts* texts, const ORIGINATORID& originatorId, NOTEID noteI
     texts->noteId = noteId;
     FormatPickFields(texts->pickFields, noteId);
 
-    texts->eventTime = TIMEDATE{};
-    OSCurrentTIMEDATE(&texts->eventTime);
-    uint16_t timeLength = 0;
-    if (ConvertTIMEDATEToText(nullptr, nullptr, &texts->eventTime, texts->timeText,
-                              kEventTimeTextLimit, &timeLength) != 0) {
-        timeLength = 0;
-    }
-    if (timeLength > kEventTimeTextSize - 1)
-        timeLength = kEventTimeTextSize - 1;
-    texts->timeText[timeLength] = '\0';
+    texts->eventTime = CurrentTime();
+    TimeText(texts->eventTime, texts->timeText, sizeof texts->timeText);
 
     // An unreadable path leaves "DBPath" empty; the documents are still written.
     texts->dbPath[0] = '\0';

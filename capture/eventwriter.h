@@ -5,11 +5,9 @@
 #include <cstdint>
 
 #include "hostapi/qixtypes.h"
-#include "profile/records.h"
+#include "profile/kovalist.h"
 
 namespace kova {
-
-constexpr const char* kEventDatabase = "kovaevents.qix";
 
 // Consumes *connectorIds: on return the list is empty, ids it could not write included.
 void AddEvent(ORIGINATORID originatorId, NOTEID noteId, DBHANDLE dbHandle, const char* eventType,

@@ -9,7 +9,9 @@
 #include <cstring>
 
 #include "hostapi/handles.h"
+#include "hostapi/names.h"
 #include "hostapi/qixapi.h"
+#include "hostapi/text.h"
 #include "log/logline.h"
 #include "profile/configuration.h"
 
@@ -17,18 +19,8 @@ namespace kova {
 
 namespace {
 
-constexpr size_t kFormTitleSize = 130;
-constexpr uint16_t kFormTitleReadLimit = 130;
+constexpr size_t kFormTitleSize = kFormReadLimit;
 constexpr size_t kTitleCopySize = 256;
-
-// Copies `source` into `dest`, cut to fit, always terminated.
-template <size_t N>
-void CopyCut(char (&dest)[N], const char* source) noexcept {
-    size_t i = 0;
-    for (; i + 1 < N && source[i] != '\0'; ++i)
-        dest[i] = source[i];
-    dest[i] = '\0';
-}
 
 template <typename Profile>
 int WantsEventType(int32_t eventType, const Profile& profile) noexcept {
@@ -60,10 +52,7 @@ void ReadFormTitle(DBHANDLE db, const char* formName, char (&title)[kFormTitleSi
     NoteGuard form;
     if (QIXNoteOpen(db, formId, 0, form.Out()) != 0)
         return;
-    uint16_t length = QIXItemGetText(form.Get(), "$TITLE", title, kFormTitleReadLimit);
-    if (length > kFormTitleSize - 1)
-        length = kFormTitleSize - 1;
-    title[length] = '\0';
+    ReadItemText(form.Get(), kTitleItem, title, kFormReadLimit);
 }
 
 // Does one monitored entry of a trigger profile match the event? The entry is compared where it
@@ -202,7 +191,7 @@ int IsContainedInAlias(const char* title, const char* name) noexcept {
     if (title == nullptr || name == nullptr)
         return 0;
     char titleCopy[kTitleCopySize];
-    CopyCut(titleCopy, title);
+    CopyBounded(titleCopy, title);
     const char* wanted = SkipBlanks(name);
 
     // Tokens separated by runs of ";", empty tokens skipped.

@@ -1,11 +1,35 @@
-# Build settings shared by every project target: warnings as errors and the include root.
-function(kova_project_target target)
-  target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR})
+# Warnings as errors, for every project target.
+function(kova_warnings target)
   if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
     target_compile_options(${target} PRIVATE
       -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wcast-align -Wformat=2
       -Wnull-dereference -Wimplicit-fallthrough -Werror)
   endif()
+endfunction()
+
+# Build settings shared by every project target: warnings as errors and the include root.
+function(kova_project_target target)
+  target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR})
+  kova_warnings(${target})
+endfunction()
+
+# One folder of the add-in as an object library, kova_<folder>, which sees only its own headers
+# and those of the folders it is given (the ones below it): its include root is a directory of
+# links to just those folders, so an include against the direction does not compile.
+function(kova_layer folder)
+  set(view ${CMAKE_BINARY_DIR}/layers/${folder})
+  file(MAKE_DIRECTORY ${view})
+  foreach(visible ${folder} ${ARGN})
+    file(CREATE_LINK ${PROJECT_SOURCE_DIR}/${visible} ${view}/${visible} SYMBOLIC)
+  endforeach()
+  file(GLOB sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/${folder}/*.cpp)
+  if(NOT WIN32)
+    list(FILTER sources EXCLUDE REGEX "_windows\\.cpp$")
+  endif()
+  add_library(kova_${folder} OBJECT ${sources})
+  target_include_directories(kova_${folder} PRIVATE ${view})
+  kova_warnings(kova_${folder})
+  set(KOVA_LAYER_VIEW_${folder} ${view} PARENT_SCOPE)
 endfunction()
 
 # A test executable per test folder: every .cpp in the folder is built into it, so a new

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "hostapi/qixapi.h"
+#include "hostapi/text.h"
 
 namespace kova {
 
@@ -34,7 +35,6 @@ std::atomic<uint64_t> gPublished{Pack(LogSettings{0, 1, 0})};
 // has one, so that a line outside a profile read costs one load, not a thread-local look-up.
 std::atomic<unsigned> gThreadSources{0};
 thread_local LogSettingsSource tSource = nullptr;
-constexpr uint16_t kTimeTextLimit = 80;
 
 // The level word of a line, or null for a level that has none.
 const char* LevelWord(int level) noexcept {
@@ -113,16 +113,8 @@ void LogLine(int level, const char* message) noexcept {
     if (message == nullptr)
         message = "";
 
-    TIMEDATE now{};
-    OSCurrentTIMEDATE(&now);
     char timeText[kTimeTextSize];
-    uint16_t timeLength = 0;
-    if (ConvertTIMEDATEToText(nullptr, nullptr, &now, timeText, kTimeTextLimit, &timeLength) != 0) {
-        timeLength = 0;
-    }
-    if (timeLength > kTimeTextLimit)
-        timeLength = kTimeTextLimit;
-    timeText[timeLength] = '\0';
+    TimeText(CurrentTime(), timeText, sizeof timeText);
 
     char line[kLogLineSize];
     ComposeLine(line, word, message);

@@ -6,15 +6,12 @@
 
 #include <cstdint>
 
+#include "hostapi/names.h"
 #include "log/logline.h"
 #include "profile/records.h"
 
 namespace kova {
 namespace {
-
-constexpr char kTriggerForm[] = "EventTriggerConfiguration";
-constexpr char kSystemForm[] = "SystemConfiguration";
-constexpr char kConfigurationForm[] = "Configuration";
 
 const char* EntryText(char** monitored, int32_t index) noexcept {
     const char* entry = monitored != nullptr ? monitored[index] : nullptr;

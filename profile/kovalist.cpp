@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "hostapi/text.h"
 #include "log/logline.h"
 
 namespace kova {
@@ -58,14 +59,8 @@ void KOVAListPopHeadString(KOVAList* head, char* dest, size_t destSize) noexcept
     if (head == nullptr || *head == nullptr)
         return;
     KOVAListNode* node = *head;
-    if (dest != nullptr && destSize > 0) {
-        const char* text = node->text != nullptr ? node->text : "";
-        size_t length = std::strlen(text);
-        if (length > destSize - 1)
-            length = destSize - 1;
-        std::memcpy(dest, text, length);
-        dest[length] = '\0';
-    }
+    if (dest != nullptr && destSize > 0)
+        CopyBounded(dest, destSize, node->text);
     *head = node->next;
     std::free(node->text);
     std::free(node);

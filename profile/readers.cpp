@@ -7,8 +7,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "capture/context.h"
+#include "hostapi/names.h"
 #include "hostapi/qixapi.h"
+#include "hostapi/text.h"
 #include "log/logline.h"
 #include "profile/records.h"
 #include "profile/refresh.h"
@@ -16,18 +17,6 @@
 namespace kova {
 namespace {
 
-// Item names of the profile documents.
-constexpr char kItemConnectorId[] = "ConnectorId";
-constexpr char kItemEventTypes[] = "EventTypes";
-constexpr char kItemMonitoredDocuments[] = "MonitoredDocuments";
-constexpr char kItemDatabasePaths[] = "DatabasePaths";
-constexpr char kItemLogLevel[] = "LogLevel";
-constexpr char kItemLogOutputs[] = "LogOutputs";
-
-// Read limits, as the buffer length handed to the server (so at most limit - 1 characters).
-constexpr uint16_t kEntryReadLimit = 130;  // one entry of a text list
-constexpr uint16_t kConnectorIdReadLimit = static_cast<uint16_t>(kConnectorIdSize);
-constexpr uint16_t kLogLevelReadLimit = 256;
 constexpr size_t kPathBufferSize = 256;  // receives a path entry (read limit 130)
 
 static_assert(kConnectorIdReadLimit <= kConnectorIdSize, "ConnectorId read fits the record");
@@ -46,32 +35,21 @@ constexpr LevelWord kLevelWords[] = {
 };
 constexpr int32_t kUnrecognisedLogLevel = LOG_ERROR;
 
-// Terminates a text the server read into `buffer` (of `size` bytes) at the length it returned,
-// never past the buffer's last byte.
-void TerminateAt(char* buffer, size_t size, uint16_t length) noexcept {
-    const size_t at = length < size ? length : size - 1;
-    buffer[at] = '\0';
-}
-
 // One entry of a text-list item, read with the entry limit and terminated.
 template <size_t N>
 void ReadListEntry(NOTEHANDLE note, const char* item, uint16_t index, char (&buffer)[N]) noexcept {
     static_assert(N > kEntryReadLimit, "entry buffer holds the read limit and the terminator");
-    const uint16_t length = QIXItemGetTextListEntry(note, item, index, buffer, kEntryReadLimit);
-    TerminateAt(buffer, N, length);
+    ReadItemListEntry(note, item, index, buffer, kEntryReadLimit);
 }
 
 // "ConnectorId" straight into the record's field; the read leaves it terminated.
 void ReadConnectorId(NOTEHANDLE note, char (&connectorId)[kConnectorIdSize]) noexcept {
-    const uint16_t length =
-        QIXItemGetText(note, kItemConnectorId, connectorId, kConnectorIdReadLimit);
-    TerminateAt(connectorId, kConnectorIdSize, length);
+    ReadItemText(note, kItemConnectorId, connectorId, kConnectorIdReadLimit);
 }
 
 int32_t ReadLogLevel(NOTEHANDLE note) noexcept {
     char text[kLogLevelReadLimit + 1];
-    const uint16_t length = QIXItemGetText(note, kItemLogLevel, text, kLogLevelReadLimit);
-    TerminateAt(text, sizeof text, length);
+    ReadItemText(note, kItemLogLevel, text, kLogLevelReadLimit);
     for (const LevelWord& entry : kLevelWords) {
         if (std::strcmp(text, entry.word) == 0)
             return entry.level;
@@ -119,8 +97,7 @@ void ReadPathList(NOTEHANDLE note, const char* item, char*** monitored,
     int32_t stored = 0;
     for (uint16_t i = 0; i < count; ++i) {
         char path[kPathBufferSize];
-        const uint16_t length = QIXItemGetTextListEntry(note, item, i, path, kEntryReadLimit);
-        TerminateAt(path, sizeof path, length);
+        ReadListEntry(note, item, i, path);
         const size_t size = std::strlen(path) + 1;
         auto* copy = static_cast<char*>(std::malloc(size));
         if (copy == nullptr) {

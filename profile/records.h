@@ -18,12 +18,11 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "hostapi/names.h"
 #include "hostapi/qixtypes.h"
 #include "profile/kovalist.h"
 
 namespace kova {
-
-constexpr size_t kConnectorIdSize = 256;
 
 struct ConfigurationProfile {
     ORIGINATORID originatorId;

@@ -12,9 +12,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "capture/eventwriter.h"
 #include "hostapi/handles.h"
+#include "hostapi/names.h"
 #include "hostapi/qixapi.h"
+#include "hostapi/text.h"
 #include "log/logline.h"
 #include "profile/configuration.h"
 #include "profile/dump.h"
@@ -30,13 +31,7 @@ constexpr char kSearchFormula[] = "@All";
 constexpr uint16_t kSearchFormulaLength = sizeof kSearchFormula - 1;
 constexpr uint16_t kDocumentsOnly = NOTE_CLASS_DOCUMENT;
 
-constexpr char kFormItem[] = "Form";
-constexpr uint16_t kFormReadLimit = 130;
 constexpr size_t kNoteIdTextSize = 16;
-
-constexpr char kTriggerForm[] = "EventTriggerConfiguration";
-constexpr char kConfigurationForm[] = "Configuration";
-constexpr char kSystemForm[] = "SystemConfiguration";
 
 constexpr char kNotUpdated[] = "Profile refreshed but not updated!\n";
 constexpr char kLockError[] = "Error locking the profile records.\n";
@@ -255,8 +250,7 @@ void RefreshChanged(DBHANDLE db, const ORIGINATORID& latest, const TIMEDATE& vie
 }  // namespace
 
 uint64_t ServerHundredths() noexcept {
-    TIMEDATE now{};
-    OSCurrentTIMEDATE(&now);
+    const TIMEDATE now = CurrentTime();
     return (uint64_t{now.word[1]} << 32) | now.word[0];
 }
 
@@ -397,8 +391,7 @@ STATUS UpdateProfileV75(void* parameter, const SEARCH_MATCH* match,
     }
 
     char form[kFormReadLimit + 1];
-    const uint16_t length = QIXItemGetText(note.Get(), kFormItem, form, kFormReadLimit);
-    form[length < sizeof form ? length : sizeof form - 1] = '\0';
+    ReadItemText(note.Get(), kFormItem, form, kFormReadLimit);
 
     if (std::strcmp(form, kTriggerForm) == 0) {
         // The flag may only be set while the chain holds a record.

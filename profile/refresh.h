@@ -9,8 +9,6 @@
 
 namespace kova {
 
-constexpr const char* kProfileView = "(All Configurations)";
-
 // Who asks for a refresh. A notification on the write path (a before stage) never waits: when
 // another thread is re-reading, when a profile document's own change is between its two stages
 // (its after stage re-reads at once), or while a failed re-read waits for its retry, it goes on

@@ -1,0 +1,45 @@
+// Names and limits the add-in's folders share, kept in one place low in the layering: the add-in's
+// own database and view, its profile forms and their items, the Event document's form, and the
+// read limits of the texts they hold. These are texts stored documents and administrators rely on:
+// they never change.
+#ifndef KOVA_HOSTAPI_NAMES_H
+#define KOVA_HOSTAPI_NAMES_H
+
+#include <cstddef>
+#include <cstdint>
+
+namespace kova {
+
+// The add-in's own database, which holds the profile documents and the Event documents.
+inline constexpr char kEventDatabase[] = "kovaevents.qix";
+// The view of the profile documents, and the pattern it is looked up with.
+inline constexpr char kProfileView[] = "(All Configurations)";
+
+// The forms of the profile documents, in the order the refresh compares them.
+inline constexpr char kTriggerForm[] = "EventTriggerConfiguration";
+inline constexpr char kConfigurationForm[] = "Configuration";
+inline constexpr char kSystemForm[] = "SystemConfiguration";
+// The form of the documents the add-in writes for the connectors.
+inline constexpr char kEventForm[] = "Event";
+
+// Items.
+inline constexpr char kFormItem[] = "Form";
+inline constexpr char kTitleItem[] = "$TITLE";  // the names of a form's design note
+inline constexpr char kItemConnectorId[] = "ConnectorId";
+inline constexpr char kItemEventTypes[] = "EventTypes";
+inline constexpr char kItemMonitoredDocuments[] = "MonitoredDocuments";
+inline constexpr char kItemDatabasePaths[] = "DatabasePaths";
+inline constexpr char kItemLogLevel[] = "LogLevel";
+inline constexpr char kItemLogOutputs[] = "LogOutputs";
+
+// Read limits, as the buffer length handed to the server (so at most limit - 1 characters).
+inline constexpr uint16_t kFormReadLimit = 130;   // "Form" and a form's "$TITLE"
+inline constexpr uint16_t kEntryReadLimit = 130;  // one entry of a text-list item
+inline constexpr size_t kConnectorIdSize = 256;   // a connector id, terminator included
+inline constexpr uint16_t kConnectorIdReadLimit = static_cast<uint16_t>(kConnectorIdSize);
+inline constexpr uint16_t kLogLevelReadLimit = 256;
+inline constexpr uint16_t kTimeTextLimit = 80;  // the server's time text
+
+}  // namespace kova
+
+#endif  // KOVA_HOSTAPI_NAMES_H
