@@ -7,7 +7,7 @@
 #include <cstring>
 #include <exception>
 
-#include "addin/lifecycle.h"
+#include "addin/exports.h"
 #include "addin/notetable.h"
 #include "capture/context.h"
 #include "capture/eventwriter.h"
@@ -22,21 +22,6 @@ namespace {
 constexpr char kCreate[] = "Create";
 constexpr char kUpdate[] = "Update";
 constexpr char kDelete[] = "Delete";
-
-// Releases whatever connector ids are still in the context when the call ends.
-struct ContextListGuard {
-    EventContext& context;
-    ~ContextListGuard() {
-        KOVAListCleanUp(context.connectorIds);
-        context.connectorIds = nullptr;
-    }
-};
-
-// Takes ownership of an entry a remove handed out.
-struct EntryGuard {
-    NoteEntry* entry;
-    ~EntryGuard() { FreeNoteEntry(entry); }
-};
 
 // A copy of the host's argument list, read from and released on every path; the host's own list
 // is never advanced.
@@ -53,8 +38,8 @@ class ArgumentCopy {
 };
 
 void LogHandling(const char* handlingLine, const EventContext& context) noexcept {
-    LogLine(LOG_DEBUG, handlingLine);
-    LogFormat(LOG_DEBUG, "Event Database Name: %s\n", context.dbPath);
+    LogLine(kLogDebug, handlingLine);
+    LogFormat(kLogDebug, "Event Database Name: %s\n", context.dbPath);
 }
 
 // Parks the context when it is a profile document (its change is then in flight until its after
@@ -91,7 +76,7 @@ void CompleteDelete(NoteEntry& entry, DBHANDLE dbHandle, STATUS status) noexcept
 
 void HandleUpdate(const EMRECORD& record, EventContext& context, NOTEHANDLE noteHandle) {
     context.noteHandle = noteHandle;
-    context.eventType = EVENT_TYPE_UNKNOWN;
+    context.eventType = kEventTypeUnknown;
     FillInDbContext(&context);
     if (IsSystemDb(&context) != 0)
         return;
@@ -107,8 +92,8 @@ void HandleUpdate(const EMRECORD& record, EventContext& context, NOTEHANDLE note
         return;
     }
 
-    EntryGuard parked{RemoveSaveNoteEntry(context.noteHandle)};
-    NoteEntry* entry = parked.entry;
+    const OwnedNoteEntry parked(RemoveSaveNoteEntry(context.noteHandle));
+    NoteEntry* entry = parked.get();
     if (entry == nullptr)
         return;
     if (IsConfigurationNote(entry->dbPath, entry->formName) != 0) {
@@ -117,10 +102,10 @@ void HandleUpdate(const EMRECORD& record, EventContext& context, NOTEHANDLE note
     }
     if (record.status != 0)
         return;
-    if (entry->eventType == EVENT_TYPE_UPDATE) {
+    if (entry->eventType == kEventTypeUpdate) {
         AddEvent(entry->originatorId, entry->noteId, entry->dbHandle, kUpdate, entry->formName, 0,
                  &entry->connectorIds);
-    } else if (entry->eventType == EVENT_TYPE_CREATE) {
+    } else if (entry->eventType == kEventTypeCreate) {
         QIXNoteGetInfo(context.noteHandle, NOTE_INFO_ID, &entry->noteId);
         AddEvent(entry->originatorId, entry->noteId, entry->dbHandle, kCreate, entry->formName, 0,
                  &entry->connectorIds);
@@ -130,7 +115,7 @@ void HandleUpdate(const EMRECORD& record, EventContext& context, NOTEHANDLE note
 void HandleDelete(const EMRECORD& record, EventContext& context, DBHANDLE dbHandle, NOTEID noteId) {
     context.dbHandle = dbHandle;
     context.noteId = noteId;
-    context.eventType = EVENT_TYPE_DELETE;
+    context.eventType = kEventTypeDelete;
     FillInDbContext(&context);
     if (IsSystemDb(&context) != 0)
         return;
@@ -144,16 +129,16 @@ void HandleDelete(const EMRECORD& record, EventContext& context, DBHANDLE dbHand
         return;
     }
 
-    EntryGuard parked{RemoveDeleteNoteEntry(context.noteId, context.dbHandle)};
-    if (parked.entry != nullptr)
-        CompleteDelete(*parked.entry, dbHandle, record.status);
+    const OwnedNoteEntry parked(RemoveDeleteNoteEntry(context.noteId, context.dbHandle));
+    if (parked != nullptr)
+        CompleteDelete(*parked, dbHandle, record.status);
 }
 
 void HandleBulkDelete(const EMRECORD& record, EventContext& context, DBHANDLE dbHandle,
                       IDHANDLE idTable) {
     context.dbHandle = dbHandle;
     FillInDbContext(&context);
-    context.eventType = EVENT_TYPE_DELETE;
+    context.eventType = kEventTypeDelete;
     if (IsSystemDb(&context) != 0)
         return;
     LogHandling("Handling EM_QIXDBDELETENOTES\n", context);
@@ -164,15 +149,14 @@ void HandleBulkDelete(const EMRECORD& record, EventContext& context, DBHANDLE db
         QIXBOOL first = 1;
         while (IDScan(idTable, first, &context.noteId)) {
             first = 0;
+            // A note whose entry could not be parked must not hand its ids to the next one.
+            const KOVAListRelease noteIds(context.connectorIds);
             context.noteHandle = QIX_NULLHANDLE;
             context.originatorId = ORIGINATORID{};
             context.formName[0] = '\0';
             context.noteClass = 0;
             FillInNoteContext(&context);
             ParkIfWanted(hDeleteNoteTable, context);
-            // A note whose entry could not be parked must not hand its ids to the next one.
-            KOVAListCleanUp(context.connectorIds);
-            context.connectorIds = nullptr;
         }
         return;
     }
@@ -180,16 +164,17 @@ void HandleBulkDelete(const EMRECORD& record, EventContext& context, DBHANDLE db
     QIXBOOL first = 1;
     while (IDScan(idTable, first, &context.noteId)) {
         first = 0;
-        EntryGuard parked{RemoveDeleteNoteEntry(context.noteId, context.dbHandle)};
-        if (parked.entry != nullptr)
-            CompleteDelete(*parked.entry, dbHandle, record.status);
+        const OwnedNoteEntry parked(RemoveDeleteNoteEntry(context.noteId, context.dbHandle));
+        if (parked != nullptr)
+            CompleteDelete(*parked, dbHandle, record.status);
     }
 }
 
 STATUS Dispatch(EMRECORD* record) {
     EventContext context;
     std::memset(&context, 0, sizeof context);
-    ContextListGuard listGuard{context};
+    // Whatever connector ids the context still holds when the call ends.
+    const KOVAListRelease contextIds(context.connectorIds);
 
     switch (record->notificationId) {
         case EM_QIXNOTEUPDATE:

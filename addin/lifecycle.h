@@ -1,23 +1,13 @@
 // The add-in's life cycle: the hook table, registration and deregistration of its rows, and the
-// clean-up that empties the add-in's memory. The exported entry points are declared here too.
+// clean-up that empties the add-in's memory. The entry points are in addin/exports.h.
 #ifndef KOVA_ADDIN_LIFECYCLE_H
 #define KOVA_ADDIN_LIFECYCLE_H
 
 #include <atomic>
 #include <cstdint>
 
+#include "addin/exports.h"
 #include "hostapi/qixtypes.h"
-
-#if defined(_WIN32)
-#define KOVA_EXPORT __declspec(dllexport)
-#else
-#define KOVA_EXPORT __attribute__((visibility("default")))
-#endif
-
-extern "C" {
-KOVA_EXPORT STATUS MainEntryPoint(void);
-KOVA_EXPORT STATUS ExtMgrCallback(EMRECORD* record);
-}
 
 namespace kova {
 

@@ -1,32 +1,27 @@
 // The pending-note tables: heap copies of before-stage contexts, parked until the after stage of
 // the same operation takes them out again. hSaveNoteTable is keyed by note handle,
 // hDeleteNoteTable by note id and database handle. Each table has its own mutex, held only while
-// the chain is changed or walked, never across a server API call.
-//
-// Each table is a singly linked chain from its head, newest first, and beside it an index by key
-// (a hash of the key to the entries with that key, newest first, plus a link from each entry to
-// the one before it in the chain), so that adding and removing cost the same however many
-// entries are parked: a bulk delete parks one entry per note and its after stage takes them out
-// oldest first. A remove still answers exactly what a walk from the head would find.
+// the chain is changed or walked, never across a server API call. Each is a singly linked chain
+// from its head, newest first, with a key index beside it (addin/keyindex.h).
 #ifndef KOVA_ADDIN_NOTETABLE_H
 #define KOVA_ADDIN_NOTETABLE_H
 
+#include <memory>
+
+#include "addin/keyindex.h"
 #include "capture/context.h"
 
 namespace kova {
-
-using NoteEntry = EventContext;
-using NoteTable = NoteEntry*;  // head of the chain, newest first; null when empty
 
 // Changed only through the functions below, which keep the index in step with the chain.
 extern NoteTable hSaveNoteTable;
 extern NoteTable hDeleteNoteTable;
 
-// Parks a heap copy of `context` at the head of `table` and moves the context's connector ids
-// into it. Always 0; when the entry cannot be allocated an ERROR line is logged and nothing is
-// parked (the context keeps its ids, which the caller releases); when the table's lock cannot be
-// taken an ERROR line is logged and nothing is parked (the ids are released). Tables other than the
-// two above are chained without an index (only FreeNoteTable applies to them).
+// Parks a heap copy of `context` at the head of `table` (one of the two above) and moves the
+// context's connector ids into it. Always 0. When the entry cannot be allocated an ERROR line is
+// logged and nothing is parked (the context keeps its ids, which the caller releases); when the
+// table's lock cannot be taken an ERROR line is logged and nothing is parked (the ids go with
+// the entry).
 STATUS AddNoteEntryV75(NoteTable& table, EventContext& context) noexcept;
 // The newest entry with the key, unlinked and handed to the caller, or null.
 NoteEntry* RemoveSaveNoteEntry(NOTEHANDLE noteHandle) noexcept;
@@ -38,6 +33,12 @@ void FreeNoteTable(NoteTable& table) noexcept;
 // Releases one entry that a remove handed out, with its connector ids (null is allowed). Only
 // entries made by AddNoteEntryV75 may be passed.
 void FreeNoteEntry(NoteEntry* entry) noexcept;
+
+// The owner of an entry a remove handed out.
+struct NoteEntryDeleter {
+    void operator()(NoteEntry* entry) const noexcept { FreeNoteEntry(entry); }
+};
+using OwnedNoteEntry = std::unique_ptr<NoteEntry, NoteEntryDeleter>;
 
 }  // namespace kova
 

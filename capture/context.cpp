@@ -30,7 +30,7 @@ STATUS ReadDbPath(EventContext* context) noexcept {
     const STATUS status = QIXDbPathGet(context->dbHandle, context->dbPath, nullptr);
     context->dbPath[kDbPathSize - 1] = '\0';
     if (status != 0) {
-        LogLine(LOG_DEBUG, "Error retrieving Database name.\n");
+        LogLine(kLogDebug, "Error retrieving Database name.\n");
     }
     return status;
 }
@@ -43,7 +43,7 @@ STATUS FillInDbContext(EventContext* context) noexcept {
     if (context->noteHandle != QIX_NULLHANDLE) {
         QIXNoteGetInfo(context->noteHandle, NOTE_INFO_DB, &context->dbHandle);
     } else if (context->dbHandle == QIX_NULLHANDLE) {
-        LogLine(LOG_DEBUG, "Error note context.\n");
+        LogLine(kLogDebug, "Error note context.\n");
         return kNoContext;
     }
     return ReadDbPath(context);
@@ -58,13 +58,13 @@ STATUS FillInNoteContext(EventContext* context) noexcept {
         return FillInNoteContextWithNoteHandle(context);
     }
     if (context->dbHandle == QIX_NULLHANDLE) {
-        LogLine(LOG_DEBUG, "Error note context.\n");
+        LogLine(kLogDebug, "Error note context.\n");
         return 0;
     }
     NoteGuard note;
     const STATUS status = QIXNoteOpen(context->dbHandle, context->noteId, 0, note.Out());
     if (status != 0) {
-        LogFormat(LOG_ERROR, "Error opening Note. Error# %i\n", static_cast<int>(status));
+        LogFormat(kLogError, "Error opening Note. Error# %i\n", static_cast<int>(status));
         return status;
     }
     // The record keeps the (soon closed) handle value; callers reusing it reset it to 0.
@@ -84,8 +84,8 @@ STATUS FillInNoteContextWithNoteHandle(EventContext* context) noexcept {
     QIXNoteGetInfo(context->noteHandle, NOTE_INFO_CLASS, &context->noteClass);
     QIXNoteGetInfo(context->noteHandle, NOTE_INFO_ORIGINATOR, &context->originatorId);
 
-    if (context->eventType == EVENT_TYPE_UNKNOWN && HasUniversalId(context->originatorId)) {
-        context->eventType = context->noteId == 0 ? EVENT_TYPE_CREATE : EVENT_TYPE_UPDATE;
+    if (context->eventType == kEventTypeUnknown && HasUniversalId(context->originatorId)) {
+        context->eventType = context->noteId == 0 ? kEventTypeCreate : kEventTypeUpdate;
     }
     return 0;
 }

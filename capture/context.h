@@ -18,10 +18,10 @@ constexpr size_t kDbPathSize = 262;
 constexpr size_t kFormNameSize = kFormReadLimit + 1;
 constexpr size_t kNormalizedPathSize = 256;
 
-constexpr int32_t EVENT_TYPE_UNKNOWN = -1;
-constexpr int32_t EVENT_TYPE_CREATE = 0;
-constexpr int32_t EVENT_TYPE_UPDATE = 1;
-constexpr int32_t EVENT_TYPE_DELETE = 2;
+constexpr int32_t kEventTypeUnknown = -1;
+constexpr int32_t kEventTypeCreate = 0;
+constexpr int32_t kEventTypeUpdate = 1;
+constexpr int32_t kEventTypeDelete = 2;
 
 struct EventContext {
     ORIGINATORID originatorId;

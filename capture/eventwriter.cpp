@@ -90,12 +90,12 @@ void FormatPickFields(char (&text)[kPickFieldsSize], NOTEID noteId) noexcept {
 
 void ReportItem(STATUS status, const char* message) noexcept {
     if (status != 0)
-        LogLine(LOG_ERROR, message);
+        LogLine(kLogError, message);
 }
 
 // The ERROR line for a connector whose Event document was not written.
 void ReportNotWritten(const EventTexts& texts, const char* connectorId, STATUS status) noexcept {
-    LogFormat(LOG_ERROR,
+    LogFormat(kLogError,
               "Event document not written: NoteID: %X, EventType: %s, Database: %s, "
               "ConnectorId: %s, Error#: %i\n",
               static_cast<unsigned int>(texts.noteId), texts.eventType, texts.dbPath, connectorId,
@@ -134,7 +134,7 @@ STATUS WriteEventDocument(DBHANDLE db, const EventTexts& texts, const char* conn
     ReportItem(QIXItemSetText(h, kFormItem, kEventForm, QIX_TEXT_TERMINATED),
                "Error updateing Form");
 
-    LogFormat(LOG_INFO,
+    LogFormat(kLogInfo,
               "Updating event table: UNID: %s, Pick Fields: %s, EventType: %s, Database Name: "
               "%s, Timestamp: %s \n",
               texts.unid, texts.pickFields, texts.eventType, texts.dbPath, texts.timeText);
@@ -157,7 +157,7 @@ void FormTexts(EventTexts* texts, const ORIGINATORID& originatorId, NOTEID noteI
     texts->normalizedPath[0] = '\0';
     if (QIXDbPathGet(dbHandle, texts->dbPath, nullptr) != 0) {
         texts->dbPath[0] = '\0';
-        LogLine(LOG_ERROR, "Error retrieving database path.\n");
+        LogLine(kLogError, "Error retrieving database path.\n");
     } else {
         texts->dbPath[kPathSize - 1] = '\0';
         GetNormalizedDbPath(texts->normalizedPath, sizeof texts->normalizedPath, texts->dbPath);
@@ -175,7 +175,7 @@ void AddEvent(ORIGINATORID originatorId, NOTEID noteId, DBHANDLE dbHandle, const
     texts.eventType = eventType != nullptr ? eventType : "";
     texts.formName = formName != nullptr ? formName : "";
     if (opened != 0) {
-        LogFormat(LOG_ERROR, "Error opening event table database: %s\n", kEventDatabase);
+        LogFormat(kLogError, "Error opening event table database: %s\n", kEventDatabase);
         // Named by the change as far as it is known without the event database.
         texts.noteId = noteId;
         texts.dbPath[0] = '\0';
@@ -183,7 +183,7 @@ void AddEvent(ORIGINATORID originatorId, NOTEID noteId, DBHANDLE dbHandle, const
             texts.dbPath[0] = '\0';
         texts.dbPath[kPathSize - 1] = '\0';
     } else {
-        LogFormat(LOG_DEBUG, "Database %s opened successfully.\n", kEventDatabase);
+        LogFormat(kLogDebug, "Database %s opened successfully.\n", kEventDatabase);
         FormTexts(&texts, originatorId, noteId, dbHandle, status);
     }
 
@@ -197,7 +197,7 @@ void AddEvent(ORIGINATORID originatorId, NOTEID noteId, DBHANDLE dbHandle, const
             ReportNotWritten(texts, connectorId, written);
     }
 
-    LogLine(LOG_DEBUG, "Starting Exit routine.\n");
+    LogLine(kLogDebug, "Starting Exit routine.\n");
     db.Close();
 }
 

@@ -25,11 +25,11 @@ constexpr size_t kTitleCopySize = 256;
 template <typename Profile>
 int WantsEventType(int32_t eventType, const Profile& profile) noexcept {
     switch (eventType) {
-        case EVENT_TYPE_CREATE:
+        case kEventTypeCreate:
             return profile.createEnabled != 0 ? 1 : 0;
-        case EVENT_TYPE_UPDATE:
+        case kEventTypeUpdate:
             return profile.updateEnabled != 0 ? 1 : 0;
-        case EVENT_TYPE_DELETE:
+        case kEventTypeDelete:
             return profile.deleteEnabled != 0 ? 1 : 0;
         default:
             return 0;
@@ -64,12 +64,12 @@ bool TriggerEntryMatches(const EventContext& context, const char* eventPath, con
     const char* colon = std::strchr(entry, ':');
     if (colon == nullptr) {
         if (debug)
-            LogFormat(LOG_DEBUG, "Comparing Database Paths: %s, %s\n", context.dbPath, entry);
+            LogFormat(kLogDebug, "Comparing Database Paths: %s, %s\n", context.dbPath, entry);
         return std::strcmp(entry, eventPath) == 0 &&
                IsEventTypeEnabled(context.eventType, &profile) == 1;
     }
     if (debug) {
-        LogFormat(LOG_DEBUG,
+        LogFormat(kLogDebug,
                   "Comparing Database Paths and Form Names: db_path=%s, form=%s, alias=%s, "
                   "configuration=%s\n",
                   context.dbPath, context.formName, title, entry);
@@ -92,7 +92,7 @@ int WalkTriggerChain(const TriggerProfile* chain, EventContext* context, const c
             if (entry == nullptr)
                 continue;
             if (TriggerEntryMatches(*context, eventPath, title, entry, *profile, debug)) {
-                LogLine(LOG_DEBUG, "Event is monitored!");
+                LogLine(kLogDebug, "Event is monitored!");
                 KOVAListAddUniqueString(&context->connectorIds, profile->connectorID);
                 result = 1;
                 break;  // the rest of this profile's entries are not examined
@@ -111,9 +111,9 @@ int CheckConfigurationProfile(const ConfigurationProfile& profile, EventContext*
         if (entry == nullptr)
             continue;
         if (debug)
-            LogFormat(LOG_DEBUG, "Comparing Database Paths: %s, %s\n", context->dbPath, entry);
+            LogFormat(kLogDebug, "Comparing Database Paths: %s, %s\n", context->dbPath, entry);
         if (std::strcmp(eventPath, entry) == 0 && WantsEventType(context->eventType, profile)) {
-            LogLine(LOG_DEBUG, "Event is monitored!");
+            LogLine(kLogDebug, "Event is monitored!");
             KOVAListAddUniqueString(&context->connectorIds, profile.connectorID);
             return 1;
         }
@@ -167,17 +167,17 @@ int CheckIsEventMonitored(EventContext* context) noexcept {
     char title[kFormTitleSize];
     ReadFormTitle(context->dbHandle, context->formName, title);
 
-    LogLine(LOG_DEBUG, "CheckIsEventMonitored\n");
+    LogLine(kLogDebug, "CheckIsEventMonitored\n");
     char eventPath[kNormalizedPathSize];
     GetNormalizedDbPath(eventPath, sizeof eventPath, context->dbPath);
 
     ConfigurationPin pin;
     if (!pin.ok()) {
-        LogLine(LOG_ERROR, "Error locking the profile records.\n");
+        LogLine(kLogError, "Error locking the profile records.\n");
         return 0;
     }
     const ProfileConfiguration& configuration = *pin;
-    const bool debug = LogLevelPasses(LOG_DEBUG);
+    const bool debug = LogLevelPasses(kLogDebug);
     if (!debug && configuration.index.valid())
         return MatchIndexed(configuration, context, eventPath, title);
     if (configuration.pEventTriggerProfile != nullptr) {
@@ -208,7 +208,7 @@ int IsContainedInAlias(const char* title, const char* name) noexcept {
             *cursor++ = '\0';
 
         const char* alias = SkipBlanks(token);
-        LogFormat(LOG_DEBUG, "Comparing alias: tempAlias=%s, alias=%s\n", alias, wanted);
+        LogFormat(kLogDebug, "Comparing alias: tempAlias=%s, alias=%s\n", alias, wanted);
         if (std::strcmp(alias, wanted) == 0)
             return 1;
     }

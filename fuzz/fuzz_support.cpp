@@ -148,7 +148,7 @@ void FreshServer() {
     {
         kova::ProfileEdit edit;
         kova::ResetProfileFlags();
-        kova::pConfigurationProfile()->logLevel = kova::LOG_DEBUG;
+        kova::pConfigurationProfile()->logLevel = kova::kLogDebug;
         kova::profileFlags() = kova::ProfileFlags{};
     }
     qixsim::CreateEventDatabase();

@@ -10,7 +10,7 @@ namespace kova {
 
 template <typename Handle, STATUS (*CloseFn)(Handle)>
 class HandleGuard {
-public:
+  public:
     HandleGuard() noexcept = default;
     explicit HandleGuard(Handle handle) noexcept : handle_(handle) {}
     ~HandleGuard() { Close(); }
@@ -36,11 +36,12 @@ public:
     }
     // Closes now and answers the close's status (0 when there was nothing to close).
     STATUS Close() noexcept {
-        if (handle_ == QIX_NULLHANDLE) return 0;
+        if (handle_ == QIX_NULLHANDLE)
+            return 0;
         return CloseFn(Release());
     }
 
-private:
+  private:
     Handle handle_ = QIX_NULLHANDLE;
 };
 
@@ -53,16 +54,17 @@ using IdTableGuard = HandleGuard<IDHANDLE, IDDestroyTable>;
 
 // Keeps a memory handle locked for a scope.
 class MemLock {
-public:
+  public:
     explicit MemLock(MEMHANDLE handle) noexcept : handle_(handle), ptr_(OSLockObject(handle)) {}
     ~MemLock() {
-        if (ptr_ != nullptr) OSUnlockObject(handle_);
+        if (ptr_ != nullptr)
+            OSUnlockObject(handle_);
     }
     MemLock(const MemLock&) = delete;
     MemLock& operator=(const MemLock&) = delete;
     void* Get() const noexcept { return ptr_; }
 
-private:
+  private:
     MEMHANDLE handle_;
     void* ptr_;
 };

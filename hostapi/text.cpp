@@ -2,6 +2,7 @@
 // characters and report how many; these helpers clamp that to the caller's buffer as well.
 #include "hostapi/text.h"
 
+#include <cstdlib>
 #include <cstring>
 
 #include "hostapi/names.h"
@@ -49,6 +50,16 @@ uint16_t ReadItemListEntry(NOTEHANDLE note, const char* item, uint16_t entry, ch
         return 0;
     return Terminate(buffer, size,
                      QIXItemGetTextListEntry(note, item, entry, buffer, Limit(size, limit)));
+}
+
+char* HeapText(const char* text) noexcept {
+    if (text == nullptr)
+        text = "";
+    const size_t size = std::strlen(text) + 1;
+    auto* copy = static_cast<char*>(std::malloc(size));
+    if (copy != nullptr)
+        std::memcpy(copy, text, size);
+    return copy;
 }
 
 void TimeText(const TIMEDATE& time, char* buffer, size_t size) noexcept {

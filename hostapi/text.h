@@ -44,6 +44,9 @@ void TimeText(const TIMEDATE& time, char* buffer, size_t size) noexcept;
 // The server's current time.
 TIMEDATE CurrentTime() noexcept;
 
+// A heap copy of `text` (malloc, freed with free()), or null when memory ran out.
+char* HeapText(const char* text) noexcept;
+
 // Copies `source` into `dest` of `destSize` bytes with every backslash turned into a slash; cut to
 // destSize - 1 characters, always terminated. Nothing else changes (no case folding, no trimming).
 void GetNormalizedDbPath(char* dest, size_t destSize, const char* source) noexcept;

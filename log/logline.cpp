@@ -39,11 +39,11 @@ thread_local LogSettingsSource tSource = nullptr;
 // The level word of a line, or null for a level that has none.
 const char* LevelWord(int level) noexcept {
     switch (level) {
-        case LOG_ERROR:
+        case kLogError:
             return "ERROR";
-        case LOG_INFO:
+        case kLogInfo:
             return "INFO";
-        case LOG_DEBUG:
+        case kLogDebug:
             return "DEBUG";
         default:
             return nullptr;
@@ -101,7 +101,7 @@ LogSettings CurrentLogSettings() noexcept {
 }
 
 bool LogLevelPasses(int level) noexcept {
-    return level >= LOG_ERROR && level <= LOG_DEBUG && level <= CurrentLevel();
+    return level >= kLogError && level <= kLogDebug && level <= CurrentLevel();
 }
 
 void LogLine(int level, const char* message) noexcept {

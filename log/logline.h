@@ -10,9 +10,9 @@
 
 namespace kova {
 
-constexpr int LOG_ERROR = 1;
-constexpr int LOG_INFO = 2;
-constexpr int LOG_DEBUG = 3;
+constexpr int kLogError = 1;
+constexpr int kLogInfo = 2;
+constexpr int kLogDebug = 3;
 
 constexpr size_t kTextBufferSize = 1024;  // gTextBuffer
 constexpr size_t kLogLineSize = 512;      // the composed "KOVA:LEVEL:message" line

@@ -12,6 +12,8 @@
 #include <new>
 #include <shared_mutex>
 
+#include "hostapi/text.h"
+
 namespace kova {
 
 constexpr unsigned kPinStripes = 32;
@@ -73,14 +75,6 @@ LogSettings ViewLogSettings() noexcept {
     return LogSettingsOf(ConfigurationInView());
 }
 
-char* DuplicateText(const char* text) noexcept {
-    const size_t size = std::strlen(text) + 1;
-    auto* copy = static_cast<char*>(std::malloc(size));
-    if (copy != nullptr)
-        std::memcpy(copy, text, size);
-    return copy;
-}
-
 // A copy of a monitored array into `*to` (empty slots stay empty); false when memory ran out,
 // with `*to` holding the slots copied so far.
 bool CopyMonitored(char** from, int32_t count, char*** to, int32_t* toCount) noexcept {
@@ -96,7 +90,7 @@ bool CopyMonitored(char** from, int32_t count, char*** to, int32_t* toCount) noe
     for (int32_t i = 0; i < count; ++i) {
         if (from[i] == nullptr)
             continue;
-        slots[i] = DuplicateText(from[i]);
+        slots[i] = HeapText(from[i]);
         if (slots[i] == nullptr)
             return false;
     }
@@ -244,15 +238,15 @@ void ProfileEdit::Discard() noexcept {
 void ProfileEdit::Begin() noexcept {
     if (!lock_->held())
         return;
-    building_ = new (std::nothrow) ProfileConfiguration;
+    building_.reset(new (std::nothrow) ProfileConfiguration);
     if (building_ == nullptr) {
-        LogLine(LOG_ERROR, "Out of memory copying the profile configuration.\n");
+        LogLine(kLogError, "Out of memory copying the profile configuration.\n");
         return;
     }
-    ok_ = CopyConfiguration(lock_->InForce(), building_);
+    ok_ = CopyConfiguration(lock_->InForce(), building_.get());
     if (!ok_)
-        LogLine(LOG_ERROR, "Out of memory copying the profile configuration.\n");
-    tEditing = building_;
+        LogLine(kLogError, "Out of memory copying the profile configuration.\n");
+    tEditing = building_.get();
     gEditors.fetch_add(1, std::memory_order_relaxed);
     SetThreadLogSettingsSource(ViewLogSettings);
 }
@@ -260,24 +254,23 @@ void ProfileEdit::Begin() noexcept {
 void ProfileEdit::End(bool publish) noexcept {
     if (building_ == nullptr)
         return;
-    ProfileConfiguration* built = building_;
-    building_ = nullptr;
+    std::unique_ptr<ProfileConfiguration> built = std::move(building_);
     SetThreadLogSettingsSource(nullptr);
     tEditing = nullptr;
     gEditors.fetch_sub(1, std::memory_order_relaxed);
-    if (!publish) {
-        delete built;
-        return;
-    }
+    if (!publish)
+        return;  // dropped with its owner
 
     built->index.Build(built->pEventTriggerProfile, built->configurationProfile);
     PublishLogSettings(LogSettingsOf(*built));
-    ProfileConfiguration* replaced = gInForce.exchange(built, std::memory_order_acq_rel);
+    // The configuration in force owns itself until it is replaced.
+    std::unique_ptr<ProfileConfiguration> replaced(
+        gInForce.exchange(built.release(), std::memory_order_acq_rel));
     // A replaced configuration still pinned somewhere, and the load-time one, stay allocated. So
     // does one this thread itself pins (waiting for its own stripe would never end).
-    if (replaced != &gLoadTime && tPin.depth == 0 &&
-        WaitForPins(lock_->wait() != EditWait::kNever)) {
-        delete replaced;
+    if (replaced.get() == &gLoadTime || tPin.depth != 0 ||
+        !WaitForPins(lock_->wait() != EditWait::kNever)) {
+        (void)replaced.release();
     }
 }
 

@@ -11,6 +11,7 @@
 #ifndef KOVA_PROFILE_CONFIGURATION_H
 #define KOVA_PROFILE_CONFIGURATION_H
 
+#include <memory>
 #include <optional>
 #include <shared_mutex>
 
@@ -113,7 +114,7 @@ class ProfileEdit {
 
     std::optional<ProfileEditLock> ownLock_;
     const ProfileEditLock* lock_ = nullptr;
-    ProfileConfiguration* building_ = nullptr;
+    std::unique_ptr<ProfileConfiguration> building_;
     bool ok_ = false;
 };
 

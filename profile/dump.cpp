@@ -19,32 +19,32 @@ const char* EntryText(char** monitored, int32_t index) noexcept {
 }
 
 void PrintTriggerChain() noexcept {
-    LogFormat(LOG_INFO, "Event Trigger Profiles:\n");
+    LogFormat(kLogInfo, "Event Trigger Profiles:\n");
     for (const TriggerProfile* profile = pEventTriggerProfile(); profile != nullptr;
          profile = profile->next) {
-        LogFormat(LOG_INFO, "\tEvent Trigger Profile:\n");
-        LogFormat(LOG_INFO, "\t\tConnector ID:\t%s\n", profile->connectorID);
-        LogFormat(LOG_INFO, "\t\tEvent Types:\tCreate:%d\tUpdate:%d\tDelete:%d\n",
+        LogFormat(kLogInfo, "\tEvent Trigger Profile:\n");
+        LogFormat(kLogInfo, "\t\tConnector ID:\t%s\n", profile->connectorID);
+        LogFormat(kLogInfo, "\t\tEvent Types:\tCreate:%d\tUpdate:%d\tDelete:%d\n",
                   static_cast<int>(profile->createEnabled),
                   static_cast<int>(profile->updateEnabled),
                   static_cast<int>(profile->deleteEnabled));
-        LogFormat(LOG_INFO, "\t\tDatabase Paths:\n");
+        LogFormat(kLogInfo, "\t\tDatabase Paths:\n");
         for (int32_t i = 0; i < profile->monitoredNum; ++i) {
-            LogFormat(LOG_INFO, "\t\t\t%s\n", EntryText(profile->monitored, i));
+            LogFormat(kLogInfo, "\t\t\t%s\n", EntryText(profile->monitored, i));
         }
     }
 }
 
 // With no trigger profile read, the trigger accessors answer from the deprecated record.
 void PrintDeprecatedProfile() noexcept {
-    LogFormat(LOG_INFO, "Configuration Profile:\n");
-    LogFormat(LOG_INFO, "\tConnector ID:\t%s\n", getConnectorID());
-    LogFormat(LOG_INFO, "\tEvent Types:\tCreate:%d\tUpdate:%d\tDelete:%d\n",
+    LogFormat(kLogInfo, "Configuration Profile:\n");
+    LogFormat(kLogInfo, "\tConnector ID:\t%s\n", getConnectorID());
+    LogFormat(kLogInfo, "\tEvent Types:\tCreate:%d\tUpdate:%d\tDelete:%d\n",
               static_cast<int>(isCreateEnabled()), static_cast<int>(isUpdateEnabled()),
               static_cast<int>(isDeleteEnabled()));
-    LogFormat(LOG_INFO, "\tDatabase Paths:\n");
+    LogFormat(kLogInfo, "\tDatabase Paths:\n");
     for (int32_t i = 0; i < getMonitoredNum(); ++i) {
-        LogFormat(LOG_INFO, "\t\t%s\n", EntryText(getMonitored(), i));
+        LogFormat(kLogInfo, "\t\t%s\n", EntryText(getMonitored(), i));
     }
 }
 
@@ -56,10 +56,10 @@ void PrintConfigurationProfile() noexcept {
     const bool system = IsSystemProfileEnabled() != 0;
 
     if (trigger && configuration) {
-        LogFormat(LOG_INFO, "%s profile overwrites %s profile!\n", kTriggerForm,
+        LogFormat(kLogInfo, "%s profile overwrites %s profile!\n", kTriggerForm,
                   kConfigurationForm);
     } else if (configuration) {
-        LogFormat(LOG_INFO, "Using deprecated %s profile for event trigger!\n", kConfigurationForm);
+        LogFormat(kLogInfo, "Using deprecated %s profile for event trigger!\n", kConfigurationForm);
     }
 
     if (trigger) {
@@ -69,14 +69,14 @@ void PrintConfigurationProfile() noexcept {
     }
 
     if (system && configuration) {
-        LogFormat(LOG_INFO, "%s profile overwrites %s profile!\n", kSystemForm, kConfigurationForm);
+        LogFormat(kLogInfo, "%s profile overwrites %s profile!\n", kSystemForm, kConfigurationForm);
     } else if (configuration) {
-        LogFormat(LOG_INFO, "Using deprecated %s profile for system configuration!\n",
+        LogFormat(kLogInfo, "Using deprecated %s profile for system configuration!\n",
                   kConfigurationForm);
     }
 
     if (system || configuration) {
-        LogFormat(LOG_INFO, "Log Outputs:\tConsole:%d\tLog database log.qix:%d\n",
+        LogFormat(kLogInfo, "Log Outputs:\tConsole:%d\tLog database log.qix:%d\n",
                   static_cast<int>(isLogConsoleEnabled()),
                   static_cast<int>(isLogDatabaseEnabled()));
     }

@@ -5,38 +5,33 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "hostapi/heap.h"
 #include "hostapi/text.h"
 #include "log/logline.h"
 
 namespace kova {
 namespace {
 
-// A heap copy of `text` (malloc), or null with an ERROR line when the heap is exhausted.
+// A heap copy of `text`, or null with an ERROR line when the heap is exhausted.
 char* DuplicateText(const char* text) noexcept {
-    const size_t size = std::strlen(text) + 1;
-    char* copy = static_cast<char*>(std::malloc(size));
-    if (copy == nullptr) {
-        LogLine(LOG_ERROR, "Out of memory copying a list string.\n");
-        return nullptr;
-    }
-    std::memcpy(copy, text, size);
+    char* copy = HeapText(text);
+    if (copy == nullptr)
+        LogLine(kLogError, "Out of memory copying a list string.\n");
     return copy;
 }
 
 // A new node holding a copy of `text`, or null (logged) when an allocation fails.
 KOVAListNode* NewNode(const char* text) noexcept {
-    auto* node = static_cast<KOVAListNode*>(std::malloc(sizeof(KOVAListNode)));
+    MallocPtr<KOVAListNode> node(static_cast<KOVAListNode*>(std::malloc(sizeof(KOVAListNode))));
     if (node == nullptr) {
-        LogLine(LOG_ERROR, "Out of memory allocating a list node.\n");
+        LogLine(kLogError, "Out of memory allocating a list node.\n");
         return nullptr;
     }
     node->text = DuplicateText(text);
-    if (node->text == nullptr) {
-        std::free(node);
+    if (node->text == nullptr)
         return nullptr;
-    }
     node->next = nullptr;
-    return node;
+    return node.release();
 }
 
 }  // namespace

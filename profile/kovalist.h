@@ -26,6 +26,22 @@ void KOVAListCleanUp(KOVAList head) noexcept;
 // *dest holds what was copied so far and an ERROR line is logged.
 void KOVAListCopy(KOVAList* dest, KOVAList src) noexcept;
 
+// Owns the list held in a record's field (whose C layout keeps a bare head) for a scope: whatever
+// the list still holds when the scope ends is freed and the head set to null.
+class KOVAListRelease {
+  public:
+    explicit KOVAListRelease(KOVAList& head) noexcept : head_(head) {}
+    ~KOVAListRelease() {
+        KOVAListCleanUp(head_);
+        head_ = nullptr;
+    }
+    KOVAListRelease(const KOVAListRelease&) = delete;
+    KOVAListRelease& operator=(const KOVAListRelease&) = delete;
+
+  private:
+    KOVAList& head_;
+};
+
 }  // namespace kova
 
 #endif  // KOVA_PROFILE_KOVALIST_H

@@ -110,7 +110,7 @@ bool MonitorIndex::Build(const TriggerProfile* chain,
     const size_t capacity = CountEntries(chain, deprecated);
     std::unique_ptr<Filed[]> filed(new (std::nothrow) Filed[capacity > 0 ? capacity : 1]);
     if (filed == nullptr) {
-        LogLine(LOG_ERROR, "Out of memory: monitored entries not indexed.\n");
+        LogLine(kLogError, "Out of memory: monitored entries not indexed.\n");
         return false;
     }
     const size_t count = FileEntries(chain, deprecated, filed.get());
@@ -135,7 +135,7 @@ bool MonitorIndex::Build(const TriggerProfile* chain,
     std::unique_ptr<Slot[]> slots(new (std::nothrow) Slot[slotCount]);
     std::unique_ptr<Candidate[]> candidates(new (std::nothrow) Candidate[count > 0 ? count : 1]);
     if (slots == nullptr || candidates == nullptr) {
-        LogLine(LOG_ERROR, "Out of memory: monitored entries not indexed.\n");
+        LogLine(kLogError, "Out of memory: monitored entries not indexed.\n");
         return false;
     }
 

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "hostapi/heap.h"
 #include "hostapi/names.h"
 #include "hostapi/qixapi.h"
 #include "hostapi/text.h"
@@ -29,11 +30,11 @@ struct LevelWord {
 };
 constexpr LevelWord kLevelWords[] = {
     {"NONE", 0},
-    {"ERROR", LOG_ERROR},
-    {"INFO", LOG_INFO},
-    {"DEBUG", LOG_DEBUG},
+    {"ERROR", kLogError},
+    {"INFO", kLogInfo},
+    {"DEBUG", kLogDebug},
 };
-constexpr int32_t kUnrecognisedLogLevel = LOG_ERROR;
+constexpr int32_t kUnrecognisedLogLevel = kLogError;
 
 // One entry of a text-list item, read with the entry limit and terminated.
 template <size_t N>
@@ -64,7 +65,7 @@ void ReadEventTypes(NOTEHANDLE note, int32_t* createEnabled, int32_t* updateEnab
     for (uint16_t i = 0; i < count; ++i) {
         char entry[kEntryReadLimit + 1];
         ReadListEntry(note, kItemEventTypes, i, entry);
-        LogFormat(LOG_DEBUG, "EventType %i = '%s'\n", static_cast<int>(i), entry);
+        LogFormat(kLogDebug, "EventType %i = '%s'\n", static_cast<int>(i), entry);
         if (std::strcmp(entry, "Create") == 0) {
             *createEnabled = 1;
         } else if (std::strcmp(entry, "Update") == 0) {
@@ -88,7 +89,7 @@ void ReadPathList(NOTEHANDLE note, const char* item, char*** monitored,
 
     auto** slots = static_cast<char**>(std::calloc(count, sizeof(char*)));
     if (slots == nullptr) {
-        LogFormat(LOG_ERROR, "Out of memory: %s entries of a profile document not stored.\n", item);
+        LogFormat(kLogError, "Out of memory: %s entries of a profile document not stored.\n", item);
         NoteIncompleteRead("memory allocation", ERR_QIX_NO_MEMORY);
         return;
     }
@@ -101,7 +102,7 @@ void ReadPathList(NOTEHANDLE note, const char* item, char*** monitored,
         const size_t size = std::strlen(path) + 1;
         auto* copy = static_cast<char*>(std::malloc(size));
         if (copy == nullptr) {
-            LogFormat(LOG_ERROR, "Out of memory: %s entry '%s' not stored.\n", item, path);
+            LogFormat(kLogError, "Out of memory: %s entry '%s' not stored.\n", item, path);
             NoteIncompleteRead("memory allocation", ERR_QIX_NO_MEMORY);
             continue;
         }
@@ -142,9 +143,10 @@ int UpdateSystemProfile(NOTEHANDLE note) noexcept {
 
 // Answers 0 (and links nothing) only when the record itself cannot be allocated.
 int AddTriggerProfileV75(NOTEHANDLE note) noexcept {
-    auto* profile = static_cast<TriggerProfile*>(std::calloc(1, sizeof(TriggerProfile)));
+    MallocPtr<TriggerProfile> profile(
+        static_cast<TriggerProfile*>(std::calloc(1, sizeof(TriggerProfile))));
     if (profile == nullptr) {
-        LogFormat(LOG_ERROR, "Out of memory: event trigger profile not added.\n");
+        LogFormat(kLogError, "Out of memory: event trigger profile not added.\n");
         NoteIncompleteRead("memory allocation", ERR_QIX_NO_MEMORY);
         return 0;
     }
@@ -155,7 +157,7 @@ int AddTriggerProfileV75(NOTEHANDLE note) noexcept {
     profile->deleteEnabled = 0;
     ReadEventTypes(note, &profile->createEnabled, &profile->updateEnabled, &profile->deleteEnabled);
     ReadPathList(note, kItemMonitoredDocuments, &profile->monitored, &profile->monitoredNum);
-    AddEventTriggerProfile(profile);
+    AddEventTriggerProfile(profile.release());  // the chain owns it from now on
     return 1;
 }
 

@@ -46,7 +46,7 @@ void CleanUpConfigurationProfile() noexcept {
 
 void CleanUpSystemProfile() noexcept {
     SystemProfile* profile = pSystemProfile();
-    profile->logLevel = LOG_ERROR;
+    profile->logLevel = kLogError;
     profile->logConsoleEnabled = 0;
     profile->logDatabaseEnabled = 0;
 }
@@ -55,7 +55,7 @@ void CleanUpEventTriggerProfile() noexcept {
     TriggerProfile*& chain = pEventTriggerProfile();
     while (chain != nullptr) {
         TriggerProfile* head = chain;
-        LogFormat(LOG_DEBUG, "pEventTriggerProfile=%" PRIuPTR ", MonitoredNum=%i\n",
+        LogFormat(kLogDebug, "pEventTriggerProfile=%" PRIuPTR ", MonitoredNum=%i\n",
                   reinterpret_cast<uintptr_t>(head), static_cast<int>(head->monitoredNum));
         FreeMonitored(&head->monitored, &head->monitoredNum);
         chain = head->next;

@@ -114,7 +114,7 @@ STATUS FindLatestNoteId(HCOLLECTION collection, bool* found, NOTEID* latest) noe
         TAVReadEntries(collection, &position, NAVIGATE_LAST, 1, NAVIGATE_NEXT, 1, READ_MASK_NOTEID,
                        buffer.Out(), nullptr, nullptr, &returned, nullptr);
     if (status != 0) {
-        LogFormat(LOG_ERROR, "Error TAVReadEntries. Error# %i\n", static_cast<int>(status));
+        LogFormat(kLogError, "Error TAVReadEntries. Error# %i\n", static_cast<int>(status));
         return status;
     }
     if (buffer) {
@@ -164,7 +164,7 @@ void ReadAllProfiles(const ProfileEditLock& lock, DBHANDLE db, const ORIGINATORI
                 QIXFormulaCompile(nullptr, 0, kSearchFormula, kSearchFormulaLength, formula.Out(),
                                   nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
             if (compiled != 0) {
-                LogFormat(LOG_ERROR, "Error compiling search formula. Error#: %i\n",
+                LogFormat(kLogError, "Error compiling search formula. Error#: %i\n",
                           static_cast<int>(compiled));
                 NoteIncompleteRead("QIXFormulaCompile", compiled);
             } else {
@@ -174,7 +174,7 @@ void ReadAllProfiles(const ProfileEditLock& lock, DBHANDLE db, const ORIGINATORI
                     QIXSearch(db, formula.Get(), kProfileView, 0, kDocumentsOnly, nullptr,
                               UpdateProfileV75, &handle, nullptr);
                 if (searched != 0) {
-                    LogFormat(LOG_ERROR, "Error searching profile database: %s Error#: %i\n",
+                    LogFormat(kLogError, "Error searching profile database: %s Error#: %i\n",
                               kEventDatabase, static_cast<int>(searched));
                     NoteIncompleteRead("QIXSearch", searched);
                 }
@@ -207,12 +207,12 @@ void ReadAllProfiles(const ProfileEditLock& lock, DBHANDLE db, const ORIGINATORI
     // Lines written during the read followed its own settings, which may send them nowhere; this
     // one follows the settings now in force.
     if (discarded) {
-        LogFormat(LOG_ERROR,
+        LogFormat(kLogError,
                   "Profile re-read incomplete, the configuration in force is kept: %s failed, "
                   "Error#: %i\n",
                   gReadFailure.call, static_cast<int>(gReadFailure.status));
     } else {
-        LogFormat(LOG_ERROR,
+        LogFormat(kLogError,
                   "Profile read incomplete, what was read is in force: %s failed, "
                   "Error#: %i\n",
                   gReadFailure.call, static_cast<int>(gReadFailure.status));
@@ -226,22 +226,22 @@ void RefreshChanged(DBHANDLE db, const ORIGINATORID& latest, const TIMEDATE& vie
                     bool viewFailed, RefreshFor caller) noexcept {
     const bool writePath = caller == RefreshFor::kWritePath;
     if (writePath && ProfileChangeInFlight()) {
-        LogLine(LOG_DEBUG, kNotUpdated);
+        LogLine(kLogDebug, kNotUpdated);
         return;
     }
     ProfileEditLock lock(writePath ? EditWait::kTry : EditWait::kBlock);
     if (lock.failed()) {
-        LogLine(LOG_ERROR, kLockError);
+        LogLine(kLogError, kLockError);
         return;
     }
     if (lock.busy()) {  // another thread is reading; this notification keeps what is in force
-        LogLine(LOG_DEBUG, kNotUpdated);
+        LogLine(kLogDebug, kNotUpdated);
         return;
     }
     // Another thread may have read this very change while this one waited for the lock.
     if ((!viewFailed && SameStamps(lock.InForce().profileFlags, latest, viewModified)) ||
         (writePath && RetryWaiting(latest, viewModified))) {
-        LogLine(LOG_DEBUG, kNotUpdated);
+        LogLine(kLogDebug, kNotUpdated);
         return;
     }
     ReadAllProfiles(lock, db, latest, viewModified, viewFailed);
@@ -270,7 +270,7 @@ STATUS ReadProfile(RefreshFor caller) noexcept {
     DbGuard db;
     const STATUS opened = QIXDbOpen(kEventDatabase, db.Out());
     if (opened != 0) {
-        LogFormat(LOG_ERROR, "Error opening profile database: %s Error#: %i\n", kEventDatabase,
+        LogFormat(kLogError, "Error opening profile database: %s Error#: %i\n", kEventDatabase,
                   static_cast<int>(opened));
         return Masked(opened);
     }
@@ -287,7 +287,7 @@ STATUS ReadProfile(RefreshFor caller) noexcept {
     if (!differs) {
         ConfigurationPin pin;
         if (!pin.ok()) {
-            LogLine(LOG_ERROR, kLockError);
+            LogLine(kLogError, kLockError);
         } else {
             differs = !SameStamps(pin->profileFlags, latest, viewModified);
         }
@@ -295,12 +295,12 @@ STATUS ReadProfile(RefreshFor caller) noexcept {
     if (differs) {
         RefreshChanged(db.Get(), latest, viewModified, viewFailed, caller);
     } else {
-        LogLine(LOG_DEBUG, kNotUpdated);
+        LogLine(kLogDebug, kNotUpdated);
     }
 
     const STATUS closed = db.Close();
     if (closed != 0) {
-        LogFormat(LOG_ERROR, "Error closing profile database: %s Error#: %i\n", kEventDatabase,
+        LogFormat(kLogError, "Error closing profile database: %s Error#: %i\n", kEventDatabase,
                   static_cast<int>(closed));
         return Masked(closed);
     }
@@ -313,7 +313,7 @@ STATUS FindProfileViewInfo(DBHANDLE db, ORIGINATORID* latestOriginatorId,
     const STATUS found =
         TAVFindDesignNoteExt(db, kProfileView, NOTE_CLASS_VIEW, kViewPattern, &viewNoteId, 0);
     if (found != 0) {
-        LogFormat(LOG_ERROR, "Error TAVFindView. Error# %i\n", static_cast<int>(found));
+        LogFormat(kLogError, "Error TAVFindView. Error# %i\n", static_cast<int>(found));
         return found;
     }
 
@@ -321,7 +321,7 @@ STATUS FindProfileViewInfo(DBHANDLE db, ORIGINATORID* latestOriginatorId,
     const STATUS opened = TAVOpenCollection(db, db, viewNoteId, 0, QIX_NULLHANDLE, collection.Out(),
                                             nullptr, nullptr, nullptr, nullptr);
     if (opened != 0) {
-        LogFormat(LOG_ERROR, "Error TAVOpenCollection. Error# %i\n", static_cast<int>(opened));
+        LogFormat(kLogError, "Error TAVOpenCollection. Error# %i\n", static_cast<int>(opened));
         return opened;
     }
 
@@ -335,11 +335,11 @@ STATUS FindProfileViewInfo(DBHANDLE db, ORIGINATORID* latestOriginatorId,
         NoteGuard note;
         const STATUS noteOpened = QIXNoteOpen(db, latestNoteId, 0, note.Out());
         if (noteOpened != 0) {
-            LogFormat(LOG_ERROR, "Error opening Note. Error# %i\n", static_cast<int>(noteOpened));
+            LogFormat(kLogError, "Error opening Note. Error# %i\n", static_cast<int>(noteOpened));
             return noteOpened;
         }
         QIXNoteGetInfo(note.Get(), NOTE_INFO_ORIGINATOR, latestOriginatorId);
-        LogFormat(LOG_DEBUG, "Latest profile NoteID=%X!\n",
+        LogFormat(kLogDebug, "Latest profile NoteID=%X!\n",
                   static_cast<unsigned int>(latestNoteId));
     }
 
@@ -379,12 +379,12 @@ STATUS UpdateProfileV75(void* parameter, const SEARCH_MATCH* match,
     if (opened == ERR_QIX_NOTE_NOT_FOUND || opened == ERR_QIX_NOTE_DELETED) {
         // Deleted between the search's selection and this open (a connector consuming Event
         // documents, say): the read is complete without it.
-        LogFormat(LOG_DEBUG, "Profile document deleted during the read, skipped. NoteID: %s\n",
+        LogFormat(kLogDebug, "Profile document deleted during the read, skipped. NoteID: %s\n",
                   noteIdText);
         return 0;
     }
     if (opened != 0) {
-        LogFormat(LOG_ERROR, "Error opening profile document. NoteID: %s, Error#: %i\n", noteIdText,
+        LogFormat(kLogError, "Error opening profile document. NoteID: %s, Error#: %i\n", noteIdText,
                   static_cast<int>(opened));
         NoteIncompleteRead("QIXNoteOpen", opened);
         return Masked(opened);
@@ -397,21 +397,21 @@ STATUS UpdateProfileV75(void* parameter, const SEARCH_MATCH* match,
         // The flag may only be set while the chain holds a record.
         if (AddTriggerProfileV75(note.Get()) != 0 && pEventTriggerProfile() != nullptr) {
             profileFlags().triggerProfileEnabled = 1;
-            LogFormat(LOG_DEBUG, "Event Trigger Profile added!\n");
+            LogFormat(kLogDebug, "Event Trigger Profile added!\n");
         }
     } else if (std::strcmp(form, kConfigurationForm) == 0) {
         UpdateConfigurationProfile(note.Get());
         profileFlags().configurationProfileEnabled = 1;
-        LogFormat(LOG_DEBUG, "Configuration Profile added!\n");
+        LogFormat(kLogDebug, "Configuration Profile added!\n");
     } else if (std::strcmp(form, kSystemForm) == 0) {
         UpdateSystemProfile(note.Get());
         profileFlags().systemProfileEnabled = 1;
-        LogFormat(LOG_DEBUG, "System Profile added!\n");
+        LogFormat(kLogDebug, "System Profile added!\n");
     }
 
     const STATUS closed = note.Close();
     if (closed != 0) {
-        LogFormat(LOG_ERROR, "Error closing profile document. NoteID: %s, Error#: %i\n", noteIdText,
+        LogFormat(kLogError, "Error closing profile document. NoteID: %s, Error#: %i\n", noteIdText,
                   static_cast<int>(closed));
         NoteIncompleteRead("QIXNoteClose", closed);
         return Masked(closed);

@@ -33,7 +33,7 @@ EventContext Context(const ModelEntry& m) {
     context.noteHandle = m.noteHandle;
     context.noteId = m.noteId;
     context.dbHandle = m.dbHandle;
-    context.eventType = kova::EVENT_TYPE_DELETE;
+    context.eventType = kova::kEventTypeDelete;
     std::snprintf(context.dbPath, sizeof context.dbPath, "%s", "db.qix");
     std::snprintf(context.formName, sizeof context.formName, "%s", m.tag.c_str());
     return context;
@@ -76,7 +76,7 @@ class NoteTableIndexTest : public ::testing::Test {
   protected:
     void SetUp() override {
         kovatest::ResetAll();
-        kovatest::SetLogSettings(kova::LOG_ERROR, 0, 1);
+        kovatest::SetLogSettings(kova::kLogError, 0, 1);
     }
     void TearDown() override {
         kova::FreeNoteTable(kova::hSaveNoteTable);

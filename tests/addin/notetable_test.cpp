@@ -21,7 +21,7 @@ EventContext Context(NOTEHANDLE note, NOTEID id, DBHANDLE db, const char* form) 
     context.noteHandle = note;
     context.noteId = id;
     context.dbHandle = db;
-    context.eventType = kova::EVENT_TYPE_UPDATE;
+    context.eventType = kova::kEventTypeUpdate;
     std::snprintf(context.dbPath, sizeof context.dbPath, "%s", "shop\\items.qix");
     std::snprintf(context.formName, sizeof context.formName, "%s", form);
     context.noteClass = NOTE_CLASS_DOCUMENT;
@@ -32,7 +32,7 @@ class NoteTableTest : public ::testing::Test {
   protected:
     void SetUp() override {
         kovatest::ResetAll();
-        kovatest::SetLogSettings(kova::LOG_DEBUG, 0, 1);  // lines to the log database only
+        kovatest::SetLogSettings(kova::kLogDebug, 0, 1);  // lines to the log database only
     }
     void TearDown() override {
         kova::FreeNoteTable(kova::hSaveNoteTable);
@@ -52,7 +52,7 @@ TEST_F(NoteTableTest, ParkingCopiesTheContextAndMovesItsConnectorIds) {
     ASSERT_NE(entry, nullptr);
     EXPECT_EQ(entry->noteId, 0x1Fu);
     EXPECT_EQ(entry->dbHandle, 3);
-    EXPECT_EQ(entry->eventType, kova::EVENT_TYPE_UPDATE);
+    EXPECT_EQ(entry->eventType, kova::kEventTypeUpdate);
     EXPECT_EQ(entry->originatorId.sequence, 4u);
     EXPECT_STREQ(entry->dbPath, "shop\\items.qix");
     EXPECT_STREQ(entry->formName, "Item");
@@ -96,7 +96,7 @@ TEST_F(NoteTableTest, SameKeyTwiceComesBackNewestFirstThenNull) {
 
 TEST_F(NoteTableTest, DeleteTableNeedsBothNoteIdAndDatabaseHandle) {
     EventContext context = Context(0, 0x20, 5, "Item");
-    context.eventType = kova::EVENT_TYPE_DELETE;
+    context.eventType = kova::kEventTypeDelete;
     kova::AddNoteEntryV75(kova::hDeleteNoteTable, context);
     // Parked in the delete table, logged with the save table's text.
     EXPECT_EQ(kovatest::LogEntries().back(),
@@ -129,7 +129,7 @@ TEST_F(NoteTableTest, FreeNoteTableEmptiesTheTableWithoutLogging) {
 }
 
 TEST_F(NoteTableTest, DebugLinesAreSkippedBelowDebug) {
-    kovatest::SetLogSettings(kova::LOG_INFO, 0, 1);
+    kovatest::SetLogSettings(kova::kLogInfo, 0, 1);
     EventContext context = Context(4, 1, 5, "Item");
     kova::AddNoteEntryV75(kova::hSaveNoteTable, context);
     kova::FreeNoteEntry(kova::RemoveSaveNoteEntry(4));

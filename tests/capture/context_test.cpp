@@ -44,13 +44,13 @@ TEST_F(EventContextTest, NewNoteResolvesToCreateAndStoredNoteToUpdate) {
 
     EventContext create = Blank();
     create.noteHandle = fresh;
-    create.eventType = kova::EVENT_TYPE_UNKNOWN;
+    create.eventType = kova::kEventTypeUnknown;
     EXPECT_EQ(kova::FillInDbContext(&create), 0);
     EXPECT_EQ(create.dbHandle, db_);
     EXPECT_STREQ(create.dbPath, "orders.qix");
     EXPECT_EQ(kova::FillInNoteContext(&create), 0);
     EXPECT_EQ(create.noteId, 0u);
-    EXPECT_EQ(create.eventType, kova::EVENT_TYPE_CREATE);
+    EXPECT_EQ(create.eventType, kova::kEventTypeCreate);
     EXPECT_STREQ(create.formName, "Order");
     EXPECT_EQ(create.noteClass, NOTE_CLASS_DOCUMENT);
     EXPECT_NE(create.originatorId.note.word[0] | create.originatorId.note.word[1] |
@@ -62,10 +62,10 @@ TEST_F(EventContextTest, NewNoteResolvesToCreateAndStoredNoteToUpdate) {
     ASSERT_EQ(qixsim::OpenNote(db_, noteId_, &stored), 0);
     EventContext update = Blank();
     update.noteHandle = stored;
-    update.eventType = kova::EVENT_TYPE_UNKNOWN;
+    update.eventType = kova::kEventTypeUnknown;
     EXPECT_EQ(kova::FillInNoteContext(&update), 0);
     EXPECT_EQ(update.noteId, noteId_);
-    EXPECT_EQ(update.eventType, kova::EVENT_TYPE_UPDATE);
+    EXPECT_EQ(update.eventType, kova::kEventTypeUpdate);
     const std::vector<qixsim::NoteInfo> notes = qixsim::ListNotes("orders.qix");
     ASSERT_EQ(notes.size(), 1u);
     EXPECT_EQ(std::memcmp(&update.originatorId, &notes[0].originatorId, 16), 0);
@@ -73,11 +73,11 @@ TEST_F(EventContextTest, NewNoteResolvesToCreateAndStoredNoteToUpdate) {
     // Without a universal id (the originator read fails) the type stays unknown.
     EventContext unknown = Blank();
     unknown.noteHandle = stored;
-    unknown.eventType = kova::EVENT_TYPE_UNKNOWN;
+    unknown.eventType = kova::kEventTypeUnknown;
     // Calls: database, note id, class, then the originator id (the fourth).
     qixsim::FailNth("QIXNoteGetInfo", ERR_QIX_BAD_SELECTOR, 4);
     EXPECT_EQ(kova::FillInNoteContext(&unknown), 0);
-    EXPECT_EQ(unknown.eventType, kova::EVENT_TYPE_UNKNOWN);
+    EXPECT_EQ(unknown.eventType, kova::kEventTypeUnknown);
     EXPECT_STREQ(unknown.formName, "Order");
 
     // Host-given handles are never closed here.
@@ -91,11 +91,11 @@ TEST_F(EventContextTest, DeleteContextOpensClosesTheNoteAndKeepsItsType) {
     EventContext context = Blank();
     context.dbHandle = db_;
     context.noteId = noteId_;
-    context.eventType = kova::EVENT_TYPE_DELETE;
+    context.eventType = kova::kEventTypeDelete;
     EXPECT_EQ(kova::FillInDbContext(&context), 0);
     EXPECT_STREQ(context.dbPath, "orders.qix");
     EXPECT_EQ(kova::FillInNoteContext(&context), 0);
-    EXPECT_EQ(context.eventType, kova::EVENT_TYPE_DELETE);
+    EXPECT_EQ(context.eventType, kova::kEventTypeDelete);
     EXPECT_STREQ(context.formName, "Order");
     EXPECT_EQ(context.noteClass, NOTE_CLASS_DOCUMENT);
     EXPECT_NE(context.noteHandle, 0);  // the closed handle's value stays
@@ -105,7 +105,7 @@ TEST_F(EventContextTest, DeleteContextOpensClosesTheNoteAndKeepsItsType) {
     EventContext missing = Blank();
     missing.dbHandle = db_;
     missing.noteId = noteId_;
-    missing.eventType = kova::EVENT_TYPE_DELETE;
+    missing.eventType = kova::kEventTypeDelete;
     qixsim::FailNext("QIXNoteOpen", ERR_QIX_DB_NOT_FOUND);
     EXPECT_EQ(kova::FillInNoteContext(&missing), ERR_QIX_DB_NOT_FOUND);
     EXPECT_STREQ(missing.formName, "");
@@ -135,7 +135,7 @@ TEST_F(EventContextTest, MissingHandlesAndUnreadablePathsLogAtDebugOnly) {
     EventContext context = Blank();
     context.dbHandle = db_;
     context.noteId = noteId_;
-    context.eventType = kova::EVENT_TYPE_DELETE;
+    context.eventType = kova::kEventTypeDelete;
     qixsim::FailNext("QIXDbPathGet", ERR_QIX_INVALID_HANDLE);
     EXPECT_EQ(kova::FillInDbContext(&context), ERR_QIX_INVALID_HANDLE);
     qixsim::FailNext("QIXDbPathGet", ERR_QIX_INVALID_HANDLE);
@@ -156,7 +156,7 @@ TEST_F(EventContextTest, FormNameLongerThanTheReadLimitIsCutAndTerminated) {
     std::memset(context.formName, '#', sizeof context.formName);
     context.dbHandle = db_;
     context.noteId = id;
-    context.eventType = kova::EVENT_TYPE_DELETE;
+    context.eventType = kova::kEventTypeDelete;
     EXPECT_EQ(kova::FillInNoteContext(&context), 0);
     const size_t length = std::strlen(context.formName);
     EXPECT_LT(length, sizeof context.formName);
@@ -168,7 +168,7 @@ TEST_F(EventContextTest, FormNameLongerThanTheReadLimitIsCutAndTerminated) {
     EventContext formless = Blank();
     formless.dbHandle = db_;
     formless.noteId = id;
-    formless.eventType = kova::EVENT_TYPE_DELETE;
+    formless.eventType = kova::kEventTypeDelete;
     EXPECT_EQ(kova::FillInNoteContext(&formless), 0);
     EXPECT_STREQ(formless.formName, "");
 }

@@ -39,7 +39,7 @@ class MonitoringFilterTest : public ::testing::Test {
     }
 
     EventContext* Context(const char* path = "orders.qix", const char* form = "Order",
-                          int32_t eventType = kova::EVENT_TYPE_UPDATE,
+                          int32_t eventType = kova::kEventTypeUpdate,
                           uint16_t noteClass = NOTE_CLASS_DOCUMENT) {
         auto* context = &storage_[contexts_.size()];
         std::memset(context, 0, sizeof *context);
@@ -70,7 +70,7 @@ class MonitoringFilterTest : public ::testing::Test {
 TEST_F(MonitoringFilterTest, NonDocumentsAndFormlessNotesAreRejectedSilently) {
     kovatest::AddTrigger({{"orders.qix"}, 1, 1, 1, "c"});
     qixsim::ResetCallCounts();
-    EventContext* design = Context("orders.qix", "Order", kova::EVENT_TYPE_UPDATE, NOTE_CLASS_FORM);
+    EventContext* design = Context("orders.qix", "Order", kova::kEventTypeUpdate, NOTE_CLASS_FORM);
     EventContext* formless = Context("orders.qix", "");
     EXPECT_EQ(kova::CheckIsEventMonitored(design), 0);
     EXPECT_EQ(kova::CheckIsEventMonitored(formless), 0);
@@ -197,7 +197,7 @@ TEST_F(MonitoringFilterTest, TriggerChainShadowsTheDeprecatedConfigurationProfil
     // The configuration profile's own event-type flags apply.
     kovatest::SetConfigurationProfile({{"orders.qix"}, 1, 0, 1, "configuration"});
     EXPECT_EQ(kova::CheckIsEventMonitored(Context()), 0);
-    EXPECT_EQ(kova::CheckIsEventMonitored(Context("orders.qix", "Order", kova::EVENT_TYPE_CREATE)),
+    EXPECT_EQ(kova::CheckIsEventMonitored(Context("orders.qix", "Order", kova::kEventTypeCreate)),
               1);
 
     // Without entries: 0 and no comparison logged.
@@ -211,18 +211,18 @@ TEST_F(MonitoringFilterTest, TriggerChainShadowsTheDeprecatedConfigurationProfil
 
 TEST_F(MonitoringFilterTest, EventTypeMustBeWantedAndAnUnknownTypeNeverIs) {
     kovatest::AddTrigger({{"orders.qix"}, 1, 1, 1, "all"});
-    EXPECT_EQ(kova::CheckIsEventMonitored(Context("orders.qix", "Order", kova::EVENT_TYPE_UNKNOWN)),
+    EXPECT_EQ(kova::CheckIsEventMonitored(Context("orders.qix", "Order", kova::kEventTypeUnknown)),
               0);
 
     kova::TriggerProfile* profile = kovatest::NewTriggerProfile({{}, 1, 0, 0, ""});
-    EXPECT_EQ(kova::IsEventTypeEnabled(kova::EVENT_TYPE_CREATE, profile), 1);
-    EXPECT_EQ(kova::IsEventTypeEnabled(kova::EVENT_TYPE_UPDATE, profile), 0);
-    EXPECT_EQ(kova::IsEventTypeEnabled(kova::EVENT_TYPE_DELETE, profile), 0);
+    EXPECT_EQ(kova::IsEventTypeEnabled(kova::kEventTypeCreate, profile), 1);
+    EXPECT_EQ(kova::IsEventTypeEnabled(kova::kEventTypeUpdate, profile), 0);
+    EXPECT_EQ(kova::IsEventTypeEnabled(kova::kEventTypeDelete, profile), 0);
     profile->createEnabled = 0;
     profile->deleteEnabled = 1;
-    EXPECT_EQ(kova::IsEventTypeEnabled(kova::EVENT_TYPE_CREATE, profile), 0);
-    EXPECT_EQ(kova::IsEventTypeEnabled(kova::EVENT_TYPE_DELETE, profile), 1);
-    EXPECT_EQ(kova::IsEventTypeEnabled(kova::EVENT_TYPE_UNKNOWN, profile), 0);
+    EXPECT_EQ(kova::IsEventTypeEnabled(kova::kEventTypeCreate, profile), 0);
+    EXPECT_EQ(kova::IsEventTypeEnabled(kova::kEventTypeDelete, profile), 1);
+    EXPECT_EQ(kova::IsEventTypeEnabled(kova::kEventTypeUnknown, profile), 0);
     EXPECT_EQ(kova::IsEventTypeEnabled(3, profile), 0);
     std::free(profile);
 }
@@ -279,8 +279,8 @@ TEST_F(MonitoringFilterTest, IndexAnswersWhatTheWalkAnswers) {
             const char* path = round == 0 && change == 0 ? "sales/orders.qix" : eventPaths[pick(5)];
             const char* form = pick(3) == 0 ? "Invoice" : "Order";
             const int32_t type = static_cast<int32_t>(pick(4)) - 1;
-            const auto walked = answer(kova::LOG_DEBUG, path, form, type);
-            const auto indexed = answer(kova::LOG_INFO, path, form, type);
+            const auto walked = answer(kova::kLogDebug, path, form, type);
+            const auto indexed = answer(kova::kLogInfo, path, form, type);
             EXPECT_EQ(indexed, walked)
                 << "round " << round << ", " << path << ", " << form << ", type " << type;
             if (round == 0 && change == 0) {
@@ -314,7 +314,7 @@ TEST_F(MonitoringFilterTest, RefreshOnAnotherThreadNeverTearsTheWalk) {
         context.dbHandle = db_;
         std::snprintf(context.dbPath, sizeof context.dbPath, "orders.qix");
         std::snprintf(context.formName, sizeof context.formName, "Order");
-        context.eventType = kova::EVENT_TYPE_UPDATE;
+        context.eventType = kova::kEventTypeUpdate;
         context.noteClass = NOTE_CLASS_DOCUMENT;
         const int result = kova::CheckIsEventMonitored(&context);
         std::vector<std::string> ids = kovatest::ListTexts(context.connectorIds);

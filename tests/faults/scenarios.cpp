@@ -161,7 +161,7 @@ void World::Build() {
     qixsim::SetSeparator('\\');
     // As if a deprecated profile had set DEBUG earlier: lines before the first read reach the
     // console, so that even the start-up's failure lines can be checked.
-    kovatest::SetConfigurationLogLevel(kova::LOG_DEBUG);
+    kovatest::SetConfigurationLogLevel(kova::kLogDebug);
 
     qixsim::CreateEventDatabase();
     qixsim::CreateDatabase(kShopDb);

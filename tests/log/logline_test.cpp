@@ -38,9 +38,9 @@ TEST_F(LogLineTest, ThresholdLetsThroughLevelsUpToIt) {
     for (int32_t threshold = 0; threshold <= 3; ++threshold) {
         kovatest::ResetAll();
         kovatest::SetLogSettings(threshold, 0, 1);
-        LogLine(kova::LOG_ERROR, "e\n");
-        LogLine(kova::LOG_INFO, "i\n");
-        LogLine(kova::LOG_DEBUG, "d\n");
+        LogLine(kova::kLogError, "e\n");
+        LogLine(kova::kLogInfo, "i\n");
+        LogLine(kova::kLogDebug, "d\n");
         EXPECT_EQ(kovatest::LogEntries(), expected[static_cast<size_t>(threshold)])
             << "threshold " << threshold;
     }
@@ -55,10 +55,10 @@ TEST_F(LogLineTest, ConsoleLineIsTimeTextTabAndTaggedLine) {
     qixsim::UseFixedClock(kovatest::kFixedStart);
 
     kovatest::StdoutCapture capture;
-    LogLine(kova::LOG_ERROR, "M\n");
+    LogLine(kova::kLogError, "M\n");
     // Without its own line end a message leaves the next output on the same console line.
-    LogLine(kova::LOG_DEBUG, "Event is monitored!");
-    LogLine(kova::LOG_INFO, "next\n");
+    LogLine(kova::kLogDebug, "Event is monitored!");
+    LogLine(kova::kLogInfo, "next\n");
     const std::string console = capture.Stop();
 
     const std::string thirdTime = kovatest::DefaultTimeText(Later(kovatest::kFixedStart, 2));
@@ -70,7 +70,7 @@ TEST_F(LogLineTest, ConsoleLineIsTimeTextTabAndTaggedLine) {
 TEST_F(LogLineTest, LogDatabaseGetsTheLineWithoutTimeTextAndKeepsPercent) {
     kovatest::SetLogSettings(3, 0, 1);
     kovatest::StdoutCapture capture;
-    LogLine(kova::LOG_INFO, "100% done, %s %d %n\n");
+    LogLine(kova::kLogInfo, "100% done, %s %d %n\n");
     EXPECT_EQ(capture.Stop(), "");
     EXPECT_EQ(kovatest::LogEntries(), std::vector<std::string>{"KOVA:INFO:100% done, %s %d %n\n"});
 
@@ -78,7 +78,7 @@ TEST_F(LogLineTest, LogDatabaseGetsTheLineWithoutTimeTextAndKeepsPercent) {
     kovatest::SetLogSettings(2, 1, 1);  // both outputs, each decided on its own
     qixsim::UseFixedClock(kovatest::kFixedStart);
     kovatest::StdoutCapture both;
-    LogLine(kova::LOG_ERROR, "both\n");
+    LogLine(kova::kLogError, "both\n");
     EXPECT_EQ(both.Stop(),
               kovatest::DefaultTimeText(kovatest::kFixedStart) + "\tKOVA:ERROR:both\n");
     EXPECT_EQ(kovatest::LogEntries(), std::vector<std::string>{"KOVA:ERROR:both\n"});
@@ -90,11 +90,11 @@ TEST_F(LogLineTest, Message1023CharactersIsCutToTheLineBuffer) {
     for (size_t i = 0; i < 1023; ++i)
         message.push_back(static_cast<char>('a' + i % 26));
     std::snprintf(gTextBuffer, kova::kTextBufferSize, "%s", message.c_str());
-    LogLine(kova::LOG_ERROR, gTextBuffer);
+    LogLine(kova::kLogError, gTextBuffer);
 
     // A message ending in a line end keeps it when cut.
     const std::string withEnd = std::string(1100, 'y') + "\n";
-    LogLine(kova::LOG_DEBUG, withEnd.c_str());
+    LogLine(kova::kLogDebug, withEnd.c_str());
 
     const std::vector<std::string> entries = kovatest::LogEntries();
     ASSERT_EQ(entries.size(), 2u);
@@ -105,7 +105,7 @@ TEST_F(LogLineTest, Message1023CharactersIsCutToTheLineBuffer) {
 
     // LogFormat cuts its message to gTextBuffer.
     const std::string huge(3000, 'z');
-    LogFormat(kova::LOG_INFO, "%s", huge.c_str());
+    LogFormat(kova::kLogInfo, "%s", huge.c_str());
     EXPECT_EQ(std::strlen(gTextBuffer), kova::kTextBufferSize - 1);
     EXPECT_EQ(kovatest::LogEntries().size(), 3u);
 }
@@ -122,7 +122,7 @@ TEST_F(LogLineTest, LevelsWithoutALevelWordWriteNothing) {
     EXPECT_TRUE(kovatest::LogEntries().empty());
     EXPECT_EQ(qixsim::TotalCallCount(), 0u);
 
-    LogLine(kova::LOG_DEBUG, "three\n");
+    LogLine(kova::kLogDebug, "three\n");
     EXPECT_EQ(kovatest::LogEntries(), std::vector<std::string>{"KOVA:DEBUG:three\n"});
 }
 
@@ -131,8 +131,8 @@ TEST_F(LogLineTest, LogFormatCostsOnlyAComparisonWhenFiltered) {
     std::snprintf(gTextBuffer, kova::kTextBufferSize, "%s", "sentinel");
     qixsim::ResetCallCounts();
     kovatest::StdoutCapture capture;
-    LogFormat(kova::LOG_DEBUG, "value %d %s\n", 7, "x");
-    EXPECT_FALSE(kova::LogLevelPasses(kova::LOG_DEBUG));
+    LogFormat(kova::kLogDebug, "value %d %s\n", 7, "x");
+    EXPECT_FALSE(kova::LogLevelPasses(kova::kLogDebug));
     EXPECT_EQ(capture.Stop(), "");
     EXPECT_STREQ(gTextBuffer, "sentinel");
     EXPECT_EQ(qixsim::TotalCallCount(), 0u);
@@ -140,13 +140,13 @@ TEST_F(LogLineTest, LogFormatCostsOnlyAComparisonWhenFiltered) {
 
     // When it passes, the output is what sprintf into gTextBuffer and LogLine give.
     kovatest::SetLogSettings(3, 0, 1);
-    EXPECT_TRUE(kova::LogLevelPasses(kova::LOG_DEBUG));
-    LogFormat(kova::LOG_ERROR, "Error opening Note. Error# %i\n", 0x4105);
+    EXPECT_TRUE(kova::LogLevelPasses(kova::kLogDebug));
+    LogFormat(kova::kLogError, "Error opening Note. Error# %i\n", 0x4105);
     std::snprintf(gTextBuffer, kova::kTextBufferSize, "Error opening Note. Error# %i\n", 0x4105);
-    LogLine(kova::LOG_ERROR, gTextBuffer);
+    LogLine(kova::kLogError, gTextBuffer);
     // gTextBuffer itself as an argument is safe.
-    LogFormat(kova::LOG_INFO, "[%s]", "inner");
-    LogFormat(kova::LOG_INFO, "<%s>", gTextBuffer);
+    LogFormat(kova::kLogInfo, "[%s]", "inner");
+    LogFormat(kova::kLogInfo, "<%s>", gTextBuffer);
     EXPECT_EQ(kovatest::LogEntries(),
               (std::vector<std::string>{"KOVA:ERROR:Error opening Note. Error# 16645\n",
                                         "KOVA:ERROR:Error opening Note. Error# 16645\n",

@@ -76,7 +76,7 @@ class AllocFailureTest : public docstest::DocsTest {
         GTEST_SKIP() << "allocation faults need the linker's --wrap";
 #endif
         DocsTest::SetUp();
-        kovatest::SetLogSettings(kova::LOG_ERROR, 0, 1);
+        kovatest::SetLogSettings(kova::kLogError, 0, 1);
     }
     void TearDown() override {
         Disarm();
@@ -93,7 +93,7 @@ TEST_F(AllocFailureTest, TriggerReaderSkipsWhatItCannotStore) {
     for (;; ++failAt) {
         SCOPED_TRACE(testing::Message() << "allocation " << failAt << " fails");
         Locked([] { kova::ResetProfileFlags(); });
-        kovatest::SetLogSettings(kova::LOG_ERROR, 0, 1);  // the reset switched the outputs off
+        kovatest::SetLogSettings(kova::kLogError, 0, 1);  // the reset switched the outputs off
         Arm(failAt);
         docstest::Logged logged = CaptureLog([&] {
             Locked([&] {
@@ -130,7 +130,7 @@ TEST_F(AllocFailureTest, TriggerReaderSkipsWhatItCannotStore) {
 // Through the search callback: a trigger record that could not be made must not switch the
 // trigger chain on (the accessors would read a missing head).
 TEST_F(AllocFailureTest, UnallocatedTriggerRecordLeavesTheChainOff) {
-    kovatest::SetLogSettings(kova::LOG_DEBUG, 0, 1);
+    kovatest::SetLogSettings(kova::kLogDebug, 0, 1);
     NOTEID noteId = 0;
     OpenDoc({{"Form", Text("EventTriggerConfiguration")}, {"ConnectorId", Text("conn")}}, &noteId);
     SEARCH_MATCH match{};

@@ -98,9 +98,9 @@ TEST_F(DumpTest, BlocksFollowEveryCombinationOfFoundFlags) {
         // INFO in force: from the system profile (to the log database), else from the
         // deprecated record (to the console).
         if (c.system) {
-            kovatest::SetLogSettings(kova::LOG_INFO, 0, 1);
+            kovatest::SetLogSettings(kova::kLogInfo, 0, 1);
         } else {
-            kovatest::SetConfigurationLogLevel(kova::LOG_INFO);
+            kovatest::SetConfigurationLogLevel(kova::kLogInfo);
         }
         docstest::Logged logged =
             CaptureLog([] { Locked([] { kova::PrintConfigurationProfile(); }); });
@@ -112,17 +112,17 @@ TEST_F(DumpTest, BlocksFollowEveryCombinationOfFoundFlags) {
 TEST_F(DumpTest, NothingReachesAnyOutputBelowInfo) {
     ReadTwoTriggers();
     ReadConfiguration();
-    kovatest::SetLogSettings(kova::LOG_ERROR, 1, 1);
+    kovatest::SetLogSettings(kova::kLogError, 1, 1);
     docstest::Logged logged = CaptureLog([] { Locked([] { kova::PrintConfigurationProfile(); }); });
     EXPECT_TRUE(logged.console.empty());
     EXPECT_TRUE(logged.database.empty());
 
-    kovatest::SetConfigurationLogLevel(kova::LOG_ERROR);
+    kovatest::SetConfigurationLogLevel(kova::kLogError);
     logged = CaptureLog([] { Locked([] { kova::PrintConfigurationProfile(); }); });
     EXPECT_TRUE(logged.console.empty());
 
     // The same records at DEBUG: the dump is there, so the silence above was the level's doing.
-    kovatest::SetConfigurationLogLevel(kova::LOG_DEBUG);
+    kovatest::SetConfigurationLogLevel(kova::kLogDebug);
     logged = CaptureLog([] { Locked([] { kova::PrintConfigurationProfile(); }); });
     EXPECT_EQ(logged.console,
               Info(Join({kTriggerOverrides, kTriggerBlock, kDeprecatedSystem, kDefaultOutputs})));

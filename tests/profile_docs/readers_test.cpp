@@ -22,7 +22,7 @@ class ReadersTest : public docstest::DocsTest {
   protected:
     void SetUp() override {
         DocsTest::SetUp();
-        kovatest::SetLogSettings(kova::LOG_DEBUG, 0, 1);  // every line, to log.qix only
+        kovatest::SetLogSettings(kova::kLogDebug, 0, 1);  // every line, to log.qix only
     }
 
     NOTEHANDLE Trigger(qixsim::Items items, NOTEID* noteId = nullptr) {
@@ -255,7 +255,7 @@ TEST_F(ReadersTest, LaterConfigurationDocumentReplacesTheEarlierCompletely) {
 TEST_F(ReadersTest, LinesWhileReadingFollowTheLevelInForceBeforeTheDocument) {
     // No system profile: the deprecated record's level from before this document filters its
     // own event-type lines, and its "LogLevel" applies only afterwards.
-    kovatest::SetConfigurationLogLevel(kova::LOG_DEBUG);
+    kovatest::SetConfigurationLogLevel(kova::kLogDebug);
     NOTEHANDLE silencing =
         Configuration({{"EventTypes", List({"Create"})}, {"LogLevel", Text("NONE")}});
     docstest::Logged logged =
@@ -271,13 +271,13 @@ TEST_F(ReadersTest, LinesWhileReadingFollowTheLevelInForceBeforeTheDocument) {
     EXPECT_EQ(Locked([] { return kova::GetLogLevel(); }), 3);
 
     // A system profile read earlier in the refresh overrides the deprecated level.
-    kovatest::SetLogSettings(kova::LOG_ERROR, 1, 1);
+    kovatest::SetLogSettings(kova::kLogError, 1, 1);
     NOTEHANDLE configuration = Configuration({{"EventTypes", List({"Delete"})}});
     logged = CaptureLog([&] { Locked([&] { kova::UpdateConfigurationProfile(configuration); }); });
     EXPECT_TRUE(logged.console.empty());
     EXPECT_TRUE(logged.database.empty());
 
-    kovatest::SetLogSettings(kova::LOG_DEBUG, 1, 0);
+    kovatest::SetLogSettings(kova::kLogDebug, 1, 0);
     NOTEHANDLE trigger = Trigger({{"EventTypes", List({"Delete"})}});
     logged = CaptureLog([&] { Locked([&] { kova::AddTriggerProfileV75(trigger); }); });
     EXPECT_EQ(logged.console, (Strings{"KOVA:DEBUG:EventType 0 = 'Delete'\n"}));

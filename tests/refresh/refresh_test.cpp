@@ -93,7 +93,7 @@ class RefreshTest : public ::testing::Test {
         ASSERT_EQ(qixsim::CreateEventDatabase(), 0);
         ASSERT_EQ(qixsim::OpenDatabase("kovaevents.qix", &db_), 0);
         // Every line of a refresh to the console, until a document says otherwise.
-        kovatest::SetConfigurationLogLevel(kova::LOG_DEBUG);
+        kovatest::SetConfigurationLogLevel(kova::kLogDebug);
     }
     void TearDown() override {
         if (db_ != QIX_NULLHANDLE)
@@ -249,7 +249,7 @@ TEST_F(RefreshTest, DocumentsOfOtherFormsAreOpenedAndIgnored) {
     EXPECT_EQ(ChainConnectors(), (Strings{"real"}));
     EXPECT_EQ(kova::profileFlags().configurationProfileEnabled, 0);
     EXPECT_EQ(kova::profileFlags().systemProfileEnabled, 0);
-    EXPECT_EQ(kova::pConfigurationProfile()->logLevel, kova::LOG_DEBUG);
+    EXPECT_EQ(kova::pConfigurationProfile()->logLevel, kova::kLogDebug);
     // The latest profile, then each of the six documents: opened and closed.
     EXPECT_EQ(qixsim::CallCount("QIXNoteOpen"), 7u);
     EXPECT_EQ(qixsim::CallCount("QIXNoteClose"), 7u);
@@ -424,7 +424,7 @@ TEST_F(RefreshTest, MissingEventDatabaseChangesNothing) {
     qixsim::CloseHandle(db_);
     db_ = QIX_NULLHANDLE;
     kovatest::ResetAll();  // a server without "kovaevents.qix"
-    kovatest::SetConfigurationLogLevel(kova::LOG_DEBUG);
+    kovatest::SetConfigurationLogLevel(kova::kLogDebug);
     kova::TriggerProfile* head = kovatest::AddTrigger({{"x.qix"}, 1, 1, 1, "kept"});
     kova::profileFlags().latestProfileOriginatorId.sequence = 5;
     kova::profileFlags().profileViewModified.word[0] = 77;
@@ -484,7 +484,7 @@ TEST_F(RefreshTest, AllProfilesDeletedFallBackToTheKeptDeprecatedSettings) {
     EXPECT_EQ(kova::pConfigurationProfile()->monitoredNum, 0);
     EXPECT_EQ(kova::pConfigurationProfile()->updateEnabled, 0);
     EXPECT_STREQ(kova::pConfigurationProfile()->connectorID, "cfg");
-    EXPECT_EQ(kova::GetLogLevel(), kova::LOG_INFO);
+    EXPECT_EQ(kova::GetLogLevel(), kova::kLogInfo);
     EXPECT_TRUE(IsZero(kova::profileFlags().latestProfileOriginatorId));
 
     // The empty view is stable: no further full read (and the DEBUG line is below INFO).
@@ -531,7 +531,7 @@ TEST_F(RefreshTest, EventDatabaseWithoutTheViewStillConfiguresTheAddIn) {
     qixsim::CloseHandle(db_);
     db_ = QIX_NULLHANDLE;
     kovatest::ResetAll();
-    kovatest::SetConfigurationLogLevel(kova::LOG_DEBUG);
+    kovatest::SetConfigurationLogLevel(kova::kLogDebug);
     ASSERT_EQ(qixsim::CreateDatabase("kovaevents.qix"), 0);
     ASSERT_EQ(qixsim::CreateDocument("kovaevents.qix", {{"Form", Text("EventTriggerConfiguration")},
                                                         {"ConnectorId", Text("A")}}),
