@@ -7,11 +7,11 @@
 #include <vector>
 
 #include "hostsim/host.h"
-#include "tests/support/stdout_capture.h"
+#include "tools/support/stdout_capture.h"
 
 namespace e2e {
 
-using ConsoleCapture = kovatest::StdoutCapture;
+using ConsoleCapture = kovasupport::StdoutCapture;
 
 using MainEntryPointFn = STATUS (*)();
 using HandlerFn = STATUS (*)(EMRECORD*);
