@@ -13,6 +13,7 @@
 #include "log/logline.h"
 #include "profile/configuration.h"
 #include "profile/records.h"
+#include "tools/support/standin.h"
 
 namespace kovafuzz {
 namespace {
@@ -139,10 +140,8 @@ void FreshServer() {
         kova::CleanUp();
         kova::DeregisterAllEntries();
     }
-    qixsim::Reset();
-    TIMEDATE start{};
-    qixsim::ParseTime("2026-01-05 09:30:00", &start);
-    qixsim::UseFixedClock(start);
+    if (kovasupport::BuildStandIn(kovasupport::ShopStandIn()) != 0)
+        Fail("the stand-in could not be built");
     for (kova::HookEntry& row : kova::ExtensionHookTable)
         row.registrationHandle = 0;
     {
@@ -151,11 +150,6 @@ void FreshServer() {
         kova::pConfigurationProfile()->logLevel = kova::kLogDebug;
         kova::profileFlags() = kova::ProfileFlags{};
     }
-    qixsim::CreateEventDatabase();
-    qixsim::CreateDatabase("shop/items.qix");
-    qixsim::CreateForm("shop/items.qix", "Item; Article");
-    qixsim::CreateDatabase("other.qix");
-    qixsim::CreateForm("other.qix", "Item");
 }
 
 void StartAddin() {

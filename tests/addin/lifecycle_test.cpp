@@ -26,7 +26,7 @@ TEST(Lifecycle, UnloadEmptiesStateAndDeregistersThenAStartRegistersAnew) {
                                               {"EventTypes", qixsim::TextList{"Update"}},
                                               {"MonitoredDocuments", qixsim::TextList{"a.qix"}}});
     {
-        kovatest::StdoutCapture console;
+        kovasupport::StdoutCapture console;
         ASSERT_EQ(MainEntryPoint(), 0);
     }
     ASSERT_EQ(qixsim::RegistrationCount(), 8u);
@@ -37,7 +37,7 @@ TEST(Lifecycle, UnloadEmptiesStateAndDeregistersThenAStartRegistersAnew) {
     kova::EventContext context{};
     kova::AddNoteEntryV75(kova::hDeleteNoteTable, context);
 
-    kovatest::StdoutCapture console;
+    kovasupport::StdoutCapture console;
     kova::CleanUp();
     EXPECT_EQ(kova::gHooksRegistered.load(), 0);
     EXPECT_EQ(kova::pEventTriggerProfile(), nullptr);
@@ -50,7 +50,7 @@ TEST(Lifecycle, UnloadEmptiesStateAndDeregistersThenAStartRegistersAnew) {
     EXPECT_EQ(Count(text, "EMDregister Failed"), 0);
 
     // After CleanUp the once-only flag is clear: a new start performs the whole start-up again.
-    kovatest::StdoutCapture again;
+    kovasupport::StdoutCapture again;
     EXPECT_EQ(MainEntryPoint(), 0);
     text = again.Stop();
     EXPECT_EQ(Count(text, "Calling EMRegister with "), 8);
@@ -64,11 +64,11 @@ TEST(Lifecycle, DeregistrationStopsAtTheFirstFailure) {
     kovatest::ResetAll();
     qixsim::CreateEventDatabase();
     {
-        kovatest::StdoutCapture console;
+        kovasupport::StdoutCapture console;
         ASSERT_EQ(MainEntryPoint(), 0);
     }
     qixsim::FailNth("EMDeregister", ERR_QIX_BAD_REGISTRATION, 3);
-    kovatest::StdoutCapture console;
+    kovasupport::StdoutCapture console;
     kova::DeregisterAllEntries();
     const std::string text = console.Stop();
     EXPECT_EQ(Count(text, "Calling EMDeregister with "), 3);

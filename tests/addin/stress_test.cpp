@@ -187,7 +187,7 @@ TEST(Stress, ManyThreadsWithProfileEditsLoseAndDuplicateNoEvent) {
     std::atomic<bool> done{false};
     std::vector<std::thread> threads;
     {
-        kovatest::StdoutCapture console;
+        kovasupport::StdoutCapture console;
         ASSERT_EQ(MainEntryPoint(), 0);
         for (auto& worker : workers)
             threads.emplace_back([&worker] { worker.Run(); });
@@ -333,7 +333,7 @@ TEST(Stress, ConnectorWorkloadLosesAndDuplicatesNoEvent) {
         qixsim::CloseHandle(db);
     };
     {
-        kovatest::StdoutCapture console;
+        kovasupport::StdoutCapture console;
         ASSERT_EQ(MainEntryPoint(), 0);
         std::vector<std::thread> threads;
         threads.emplace_back(administrator);

@@ -173,7 +173,7 @@ TEST_F(EventsTest, ProfileEditsRereadTheProfilesAndWriteNoEvent) {
 TEST_F(EventsTest, AProfileDocumentThatNeverOpensKeepsTheConfigurationAndRetriesRarely) {
     NOTEID audit = 0;
     for (const qixsim::NoteInfo& note : qixsim::ListNotes("kovaevents.qix")) {
-        if (Item(note, "ConnectorId") == "audit")
+        if (ItemOf(note, "ConnectorId") == "audit")
             audit = note.noteId;
     }
     ASSERT_NE(audit, 0u);

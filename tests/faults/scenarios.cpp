@@ -211,12 +211,12 @@ void World::Build() {
 }
 
 void World::StartAddin() {
-    kovatest::StdoutCapture console;
+    kovasupport::StdoutCapture console;
     CallMainEntryPoint();
 }
 
 void World::Unload() {
-    kovatest::StdoutCapture console;
+    kovasupport::StdoutCapture console;
     heapfaults::AddinScope addin;
     kova::CleanUp();
     kova::DeregisterAllEntries();
@@ -246,7 +246,7 @@ StepResult World::Run(bool repeat) {
 
     StepResult result;
     const size_t eventsBefore = qixsim::ListDocuments(kEventDb, "Event").size();
-    kovatest::StdoutCapture console;
+    kovasupport::StdoutCapture console;
     switch (id_) {
         case ScenarioId::Startup:
             result.status = CallMainEntryPoint();

@@ -54,7 +54,7 @@ TEST_F(LogLineTest, ConsoleLineIsTimeTextTabAndTaggedLine) {
     ASSERT_FALSE(firstTime.empty());
     qixsim::UseFixedClock(kovatest::kFixedStart);
 
-    kovatest::StdoutCapture capture;
+    kovasupport::StdoutCapture capture;
     LogLine(kova::kLogError, "M\n");
     // Without its own line end a message leaves the next output on the same console line.
     LogLine(kova::kLogDebug, "Event is monitored!");
@@ -69,7 +69,7 @@ TEST_F(LogLineTest, ConsoleLineIsTimeTextTabAndTaggedLine) {
 
 TEST_F(LogLineTest, LogDatabaseGetsTheLineWithoutTimeTextAndKeepsPercent) {
     kovatest::SetLogSettings(3, 0, 1);
-    kovatest::StdoutCapture capture;
+    kovasupport::StdoutCapture capture;
     LogLine(kova::kLogInfo, "100% done, %s %d %n\n");
     EXPECT_EQ(capture.Stop(), "");
     EXPECT_EQ(kovatest::LogEntries(), std::vector<std::string>{"KOVA:INFO:100% done, %s %d %n\n"});
@@ -77,7 +77,7 @@ TEST_F(LogLineTest, LogDatabaseGetsTheLineWithoutTimeTextAndKeepsPercent) {
     kovatest::ResetAll();
     kovatest::SetLogSettings(2, 1, 1);  // both outputs, each decided on its own
     qixsim::UseFixedClock(kovatest::kFixedStart);
-    kovatest::StdoutCapture both;
+    kovasupport::StdoutCapture both;
     LogLine(kova::kLogError, "both\n");
     EXPECT_EQ(both.Stop(),
               kovatest::DefaultTimeText(kovatest::kFixedStart) + "\tKOVA:ERROR:both\n");
@@ -113,7 +113,7 @@ TEST_F(LogLineTest, Message1023CharactersIsCutToTheLineBuffer) {
 TEST_F(LogLineTest, LevelsWithoutALevelWordWriteNothing) {
     kovatest::SetLogSettings(9, 1, 1);  // a threshold above every level
     qixsim::ResetCallCounts();
-    kovatest::StdoutCapture capture;
+    kovasupport::StdoutCapture capture;
     LogLine(0, "zero\n");
     LogLine(4, "four\n");
     LogLine(-1, "minus\n");
@@ -130,7 +130,7 @@ TEST_F(LogLineTest, LogFormatCostsOnlyAComparisonWhenFiltered) {
     kovatest::SetLogSettings(1, 1, 1);
     std::snprintf(gTextBuffer, kova::kTextBufferSize, "%s", "sentinel");
     qixsim::ResetCallCounts();
-    kovatest::StdoutCapture capture;
+    kovasupport::StdoutCapture capture;
     LogFormat(kova::kLogDebug, "value %d %s\n", 7, "x");
     EXPECT_FALSE(kova::LogLevelPasses(kova::kLogDebug));
     EXPECT_EQ(capture.Stop(), "");

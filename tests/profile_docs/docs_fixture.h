@@ -50,7 +50,7 @@ struct Logged {
 template <typename Fn>
 Logged CaptureLog(Fn&& fn) {
     const size_t before = qixsim::LogEntries().size();
-    kovatest::StdoutCapture capture;
+    kovasupport::StdoutCapture capture;
     fn();
     Logged logged;
     logged.console = ConsoleLines(capture.Stop());

@@ -124,7 +124,7 @@ class RefreshTest : public ::testing::Test {
 
     // Runs one refresh; answers its console lines and stores its result in status_.
     Strings Refresh() {
-        kovatest::StdoutCapture capture;
+        kovasupport::StdoutCapture capture;
         status_ = kova::ReadProfile();
         return ConsoleLines(capture.Stop());
     }
@@ -555,7 +555,7 @@ TEST_F(RefreshTest, EventDatabaseWithoutTheViewStillConfiguresTheAddIn) {
 // reads the documents; the second finds the stamps already current.
 TEST_F(RefreshTest, RefreshesOnSeveralThreadsReadEachChangeOnce) {
     const NOTEID a = Trigger("A");
-    kovatest::StdoutCapture capture;
+    kovasupport::StdoutCapture capture;
     for (uint64_t round = 1; round <= 20; ++round) {
         Edit(a, {{"ConnectorId", Text("A" + std::to_string(round))}});
         std::thread threads[3];

@@ -10,7 +10,7 @@
 #include "hostsim/host.h"
 #include "profile/configuration.h"
 #include "profile/records.h"
-#include "tests/support/stdout_capture.h"
+#include "tools/support/stdout_capture.h"
 
 namespace kovatest {
 

@@ -1,6 +1,6 @@
 // The Windows test host's tools: kovaevents.dll loaded and unloaded with LoadLibrary/FreeLibrary
-// as the server does it, its export table, console capture, and the stand-in server set-up, note
-// operations and Event look-ups the host's cases share.
+// as the server does it, its export table, and the stand-in server and Event look-ups the host's
+// cases share.
 #ifndef KOVA_TESTS_WINDOWS_WINHOST_H
 #define KOVA_TESTS_WINDOWS_WINHOST_H
 
@@ -48,36 +48,14 @@ struct ExportTable {
 };
 ExportTable ReadExportTable(HMODULE module);
 
-// Redirects standard output (the server console, shared with the add-in through the C runtime)
-// into a temporary file for the object's lifetime or until Stop.
-class ConsoleCapture {
-  public:
-    ConsoleCapture();
-    ~ConsoleCapture();
-    ConsoleCapture(const ConsoleCapture&) = delete;
-    ConsoleCapture& operator=(const ConsoleCapture&) = delete;
-    std::string Stop();
-
-  private:
-    char path_[MAX_PATH] = {};
-    int savedFd_ = -1;
-    int captureFd_ = -1;
-};
-
 // The lines of `text`, without their line ends.
 std::vector<std::string> Lines(const std::string& text);
 
 // A fresh stand-in server with a fixed clock whose paths come back with backslashes: the event
 // database "kovaevents.qix", the monitored "sales/orders.qix" with the form "Order; Purchase
-// Order", and the unmonitored "other.qix".
+// Order", and the unmonitored "other.qix". Profile documents and note operations are
+// kovasupport's (tools/support/standin.h).
 void FreshServer();
-NOTEID AddProfile(const qixsim::Items& items);
-
-// Note operations through the host side, as the server performs them (they raise notifications).
-NOTEID CreateDoc(const std::string& db, const std::string& form, STATUS* status = nullptr);
-STATUS UpdateDoc(const std::string& db, NOTEID id, const std::string& title, bool extended);
-STATUS DeleteDoc(const std::string& db, NOTEID id);
-STATUS DeleteDocs(const std::string& db, const std::vector<NOTEID>& ids);
 
 // One Event document, reduced to a comparable text: "type|DBPath|FormName|UNID|PickFields|
 // Status|ConnectorId|Form".
@@ -86,8 +64,6 @@ std::string EventText(const std::string& type, const std::string& db, const std:
                       const std::string& unid, NOTEID id, const std::string& connector);
 // The "EventId" items of every Event document.
 std::vector<std::string> EventIds();
-// The "UNID" text of a stored note: file words then note words, high word first.
-std::string UnidOf(const std::string& db, NOTEID id);
 
 }  // namespace winhost
 

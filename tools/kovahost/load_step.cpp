@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "tools/kovahost/host_ops.h"
-#include "tools/kovahost/platform.h"
+#include "tools/support/stdout_capture.h"
 
 namespace kovahost {
 namespace {
@@ -78,9 +78,9 @@ class Joiner {
 LoadResult RunLoad(const LoadPlan& plan) {
     const size_t eventsBefore = qixsim::ListDocuments("kovaevents.qix", "Event").size();
     std::vector<LoadResult> results(plan.threads);
-    std::unique_ptr<ConsoleDiversion> diversion;
+    std::unique_ptr<kovasupport::StdoutCapture> diversion;
     if (!plan.console)
-        diversion = std::make_unique<ConsoleDiversion>();
+        diversion = std::make_unique<kovasupport::StdoutCapture>();
 
     const auto start = std::chrono::steady_clock::now();
     {
@@ -96,7 +96,7 @@ LoadResult RunLoad(const LoadPlan& plan) {
 
     LoadResult total;
     if (diversion)
-        total.consoleLines = diversion->Stop();
+        total.consoleLines = diversion->StopCountingLines();
     for (const LoadResult& r : results) {
         total.creates += r.creates;
         total.updates += r.updates;

@@ -13,14 +13,14 @@ Output::~Output() {
 
 void Output::CaptureConsole() {
     if (json_ && !capture_)
-        capture_ = std::make_unique<ConsoleCapture>();
+        capture_ = std::make_unique<kovasupport::StdoutCapture>(true);  // keep the original
 }
 
 void Output::DrainConsole() const {
     if (!capture_ || !capture_->Active())
         return;
-    const std::string text = capture_->Take(true);
-    FILE* out = capture_->Real();
+    const std::string text = capture_->Take();
+    FILE* out = capture_->Original();
     for (size_t start = 0; start < text.size();) {
         size_t end = text.find('\n', start);
         if (end == std::string::npos)
@@ -35,7 +35,7 @@ void Output::DrainConsole() const {
 
 void Output::Write(const std::string& line) const {
     DrainConsole();
-    FILE* out = capture_ ? capture_->Real() : stdout;
+    FILE* out = capture_ ? capture_->Original() : stdout;
     std::fwrite(line.data(), 1, line.size(), out);
     std::fputc('\n', out);
 }
@@ -71,7 +71,7 @@ void Output::Note(const std::string& text) const {
 void Output::Flush() const {
     DrainConsole();
     if (capture_)
-        std::fflush(capture_->Real());
+        std::fflush(capture_->Original());
     std::fflush(stdout);
 }
 

@@ -10,8 +10,8 @@
 #include <memory>
 #include <string>
 
-#include "tools/kovahost/platform.h"
 #include "tools/kovahost/records.h"
+#include "tools/support/stdout_capture.h"
 
 namespace kovahost {
 
@@ -46,7 +46,7 @@ class Output {
     void DrainConsole() const;
 
     bool json_;
-    std::unique_ptr<ConsoleCapture> capture_;
+    std::unique_ptr<kovasupport::StdoutCapture> capture_;
 };
 
 // "1 Event document", "2 Event documents".

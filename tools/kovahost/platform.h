@@ -1,11 +1,9 @@
 // What kovahost needs of the operating system, in one place so that a Windows build replaces one
-// file: loading the add-in library and finding its entry points, the default add-in path, and
-// diverting or capturing the process's standard output (the server console) for a while.
+// file: loading the add-in library and finding its entry points, and the default add-in path.
+// Capturing standard output (the server console) is kovasupport::StdoutCapture's.
 #ifndef KOVA_TOOLS_KOVAHOST_PLATFORM_H
 #define KOVA_TOOLS_KOVAHOST_PLATFORM_H
 
-#include <cstddef>
-#include <cstdio>
 #include <string>
 
 #include "hostapi/qixapi.h"
@@ -29,47 +27,6 @@ std::string DefaultAddinPath();
 
 // The file name of a path ("libkovaevents.so").
 std::string FileName(const std::string& path);
-
-// Diverts standard output into a temporary file from construction until Stop (or destruction),
-// and counts the lines written meanwhile. Used on one thread while no other thread of kovahost
-// prints; whatever the add-in prints on any thread is diverted.
-class ConsoleDiversion {
-  public:
-    ConsoleDiversion();
-    ~ConsoleDiversion();
-    ConsoleDiversion(const ConsoleDiversion&) = delete;
-    ConsoleDiversion& operator=(const ConsoleDiversion&) = delete;
-    // Restores standard output; answers the number of line ends written while diverted.
-    size_t Stop();
-
-  private:
-    int savedFd_ = -1;
-    int fileFd_ = -1;
-};
-
-// Captures what is written to standard output (the server console: the add-in's lines) from
-// construction to destruction, for `--json`, which shows each console line as a JSON object.
-// kovahost's own lines go to Real(), the standard output it had before. Take() answers what was
-// written since the last Take, complete lines only unless `all`. One owner, one thread at a time;
-// a ConsoleDiversion may run inside it.
-class ConsoleCapture {
-  public:
-    ConsoleCapture();
-    ~ConsoleCapture();
-    ConsoleCapture(const ConsoleCapture&) = delete;
-    ConsoleCapture& operator=(const ConsoleCapture&) = delete;
-    // False when standard output could not be captured (it is then written as it is).
-    bool Active() const { return real_ != nullptr; }
-    FILE* Real() const { return real_ != nullptr ? real_ : stdout; }
-    std::string Take(bool all);
-
-  private:
-    int fileFd_ = -1;
-    int savedFd_ = -1;
-    FILE* real_ = nullptr;
-    long long readOffset_ = 0;
-    std::string pending_;  // a line begun but not yet ended
-};
 
 }  // namespace kovahost
 

@@ -1,10 +1,7 @@
-// The UNIX side of kovahost's platform needs: dlopen/dlsym for the add-in, /proc/self/exe for the
-// default add-in path, and dup2 for diverting and capturing standard output.
+// The UNIX side of kovahost's platform needs: dlopen/dlsym for the add-in and /proc/self/exe for
+// the default add-in path.
 #include <dlfcn.h>
-#include <fcntl.h>
-#include <unistd.h>
 
-#include <cstdio>
 #include <filesystem>
 
 #include "tools/kovahost/platform.h"
@@ -49,98 +46,6 @@ std::string DefaultAddinPath() {
 
 std::string FileName(const std::string& path) {
     return std::filesystem::path(path).filename().string();
-}
-
-ConsoleDiversion::ConsoleDiversion() {
-    std::fflush(stdout);
-    FILE* file = std::tmpfile();
-    if (file == nullptr)
-        return;
-    fileFd_ = dup(fileno(file));
-    std::fclose(file);
-    if (fileFd_ < 0)
-        return;
-    savedFd_ = dup(STDOUT_FILENO);
-    if (savedFd_ < 0 || dup2(fileFd_, STDOUT_FILENO) < 0) {
-        if (savedFd_ >= 0)
-            close(savedFd_);
-        savedFd_ = -1;
-    }
-}
-
-ConsoleDiversion::~ConsoleDiversion() {
-    Stop();
-    if (fileFd_ >= 0)
-        close(fileFd_);
-}
-
-size_t ConsoleDiversion::Stop() {
-    if (savedFd_ < 0)
-        return 0;
-    std::fflush(stdout);
-    dup2(savedFd_, STDOUT_FILENO);
-    close(savedFd_);
-    savedFd_ = -1;
-    size_t lines = 0;
-    lseek(fileFd_, 0, SEEK_SET);
-    char chunk[8192];
-    for (ssize_t n; (n = read(fileFd_, chunk, sizeof chunk)) > 0;) {
-        for (ssize_t i = 0; i < n; ++i)
-            lines += chunk[i] == '\n' ? 1 : 0;
-    }
-    return lines;
-}
-
-// The capture file is opened for appending and read with pread from where the last read
-// stopped, so that writes through standard output (also after a ConsoleDiversion restored it)
-// never depend on the reads.
-ConsoleCapture::ConsoleCapture() {
-    char name[] = "/tmp/kovahost-console-XXXXXX";
-    fileFd_ = mkostemp(name, O_APPEND);
-    if (fileFd_ < 0)
-        return;
-    unlink(name);
-    std::fflush(stdout);
-    savedFd_ = dup(STDOUT_FILENO);
-    const int realFd = savedFd_ >= 0 ? dup(savedFd_) : -1;
-    real_ = realFd >= 0 ? fdopen(realFd, "w") : nullptr;
-    if (real_ == nullptr) {
-        if (realFd >= 0)
-            close(realFd);
-    } else if (dup2(fileFd_, STDOUT_FILENO) < 0) {
-        std::fclose(real_);
-        real_ = nullptr;
-    }
-}
-
-ConsoleCapture::~ConsoleCapture() {
-    if (real_ != nullptr) {
-        std::fflush(stdout);
-        dup2(savedFd_, STDOUT_FILENO);
-        std::fclose(real_);
-    }
-    if (savedFd_ >= 0)
-        close(savedFd_);
-    if (fileFd_ >= 0)
-        close(fileFd_);
-}
-
-std::string ConsoleCapture::Take(bool all) {
-    if (real_ == nullptr)
-        return {};
-    std::fflush(stdout);
-    char chunk[8192];
-    for (ssize_t n; (n = pread(fileFd_, chunk, sizeof chunk, static_cast<off_t>(readOffset_))) > 0;
-         readOffset_ += n) {
-        pending_.append(chunk, static_cast<size_t>(n));
-    }
-    // rfind answers npos without a line end, and npos + 1 is 0: nothing complete yet.
-    const size_t end = all ? pending_.size() : pending_.rfind('\n') + 1;
-    if (end == 0)
-        return {};
-    std::string taken = pending_.substr(0, end);
-    pending_.erase(0, end);
-    return taken;
 }
 
 }  // namespace kovahost
