@@ -1,11 +1,15 @@
 // The stand-in server's clock and time texts: OSCurrentTIMEDATE, ConvertTIMEDATEToText and the
 // host's clock controls. Times are hundredths of a second since 1970 UTC; calendar conversion is
 // done here (no C library time functions), so it is the same on every platform.
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
-#include "hostsim/internal.h"
+#include "hostsim/callgate.h"
+#include "hostsim/clock.h"
+#include "hostsim/host.h"
 
 namespace qixsim::detail {
 namespace {

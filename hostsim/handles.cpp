@@ -1,6 +1,6 @@
 // The stand-in server's handle table: one pool of handle numbers shared by databases, notes,
 // memory blocks, ID tables and collections, with the kind checked on every use.
-#include "hostsim/internal.h"
+#include "hostsim/handles.h"
 
 namespace qixsim::detail {
 

@@ -4,7 +4,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "hostsim/internal.h"
+#include "hostsim/callgate.h"
+#include "hostsim/objects.h"
+#include "hostsim/store.h"
 
 namespace qixsim::detail {
 namespace {

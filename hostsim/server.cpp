@@ -4,7 +4,13 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "hostsim/internal.h"
+#include "hostsim/callgate.h"
+#include "hostsim/clock.h"
+#include "hostsim/handles.h"
+#include "hostsim/notify.h"
+#include "hostsim/objects.h"
+#include "hostsim/server.h"
+#include "hostsim/store.h"
 
 namespace qixsim::detail {
 namespace {

@@ -3,7 +3,9 @@
 // change happens under the database's exclusive lock; nothing here calls out of the stand-in.
 #include <algorithm>
 
-#include "hostsim/internal.h"
+#include "hostsim/clock.h"
+#include "hostsim/objects.h"
+#include "hostsim/store.h"
 
 namespace qixsim::detail {
 namespace {

@@ -6,7 +6,10 @@
 #include <cstdint>
 #include <utility>
 
-#include "hostsim/internal.h"
+#include "hostsim/callgate.h"
+#include "hostsim/locks.h"
+#include "hostsim/objects.h"
+#include "hostsim/server.h"
 
 namespace qixsim::detail {
 namespace {
@@ -22,48 +25,6 @@ struct alignas(kApart) CounterStripe {
     std::array<std::atomic<uint64_t>, kOpCount> counts{};
 };
 CounterStripe gCounters[kStripes];
-
-#if defined(_WIN32)
-// Threads take stripes in turn: thread-local objects with destructors (the lease below) are kept
-// out of the Windows build, where with them the Windows test host hung at its exit.
-std::atomic<std::size_t> gNextStripe{0};
-#else
-// The number of live threads holding each stripe. A thread takes the least-held stripe when it
-// first needs one and gives it back when it ends, so that threads alive at the same time hold
-// different stripes as long as there are no more of them than stripes. (Handing stripes out in
-// turn would give a new thread the stripe of a long-lived one every kStripes threads.)
-std::atomic<uint32_t> gStripeHolders[kStripes];
-
-class StripeLease {
-  public:
-    StripeLease() noexcept : stripe_(Take()) {}
-    ~StripeLease() { gStripeHolders[stripe_].fetch_sub(1, std::memory_order_relaxed); }
-    StripeLease(const StripeLease&) = delete;
-    StripeLease& operator=(const StripeLease&) = delete;
-    std::size_t stripe() const noexcept { return stripe_; }
-
-  private:
-    static std::size_t Take() noexcept {
-        for (;;) {
-            std::size_t best = 0;
-            uint32_t fewest = UINT32_MAX;
-            for (std::size_t i = 0; i < kStripes; ++i) {
-                const uint32_t holders = gStripeHolders[i].load(std::memory_order_relaxed);
-                if (holders < fewest) {
-                    fewest = holders;
-                    best = i;
-                }
-            }
-            // Another thread may take the same stripe meanwhile: then look again.
-            if (gStripeHolders[best].compare_exchange_weak(fewest, fewest + 1,
-                                                           std::memory_order_relaxed)) {
-                return best;
-            }
-        }
-    }
-    const std::size_t stripe_;
-};
-#endif
 
 CounterStripe& MyStripe() noexcept {
     return gCounters[ThreadStripe()];
@@ -163,17 +124,6 @@ bool OpByName(const std::string& name, Op* op) {
 }
 
 }  // namespace
-
-std::size_t ThreadStripe() noexcept {
-#if defined(_WIN32)
-    thread_local const std::size_t stripe =
-        gNextStripe.fetch_add(1, std::memory_order_relaxed) % kStripes;
-    return stripe;
-#else
-    thread_local const StripeLease lease;
-    return lease.stripe();
-#endif
-}
 
 const char* OpName(Op op) noexcept {
     return kOpNames[static_cast<std::size_t>(op)];
