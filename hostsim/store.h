@@ -66,6 +66,12 @@ struct Database {
     uint64_t changeCounter = 0;
 };
 
+// The items the store reads to index a note: a document's form, a design note's names and the
+// forms a view selects (one per entry).
+constexpr char kFormItem[] = "Form";
+constexpr char kTitleItem[] = "$TITLE";
+constexpr char kSelectionItem[] = "$FORMULA";
+
 // First note id of a database and the step between ids.
 constexpr NOTEID kFirstNoteId = 0x8F6;
 constexpr NOTEID kNoteIdStep = 4;
@@ -80,10 +86,16 @@ STATUS DeleteNotesOperation(Database& db, const std::vector<NOTEID>& ids);
 // Stores a new note of `noteClass` with `items` (set-up: no handle, no notification).
 STATUS StoreNewNote(Database& db, uint16_t noteClass, Items items, NOTEID* retNoteId);
 
-// Text of an item value as QIXItemGetText reads it; an item by name (null when missing).
-std::string ValueText(const ItemValue& value);
-const ItemValue* FindItem(const Items& items, const char* name);
-std::vector<std::string> SplitTitle(const std::string& title);
+// The value of the item named `name` (a C string or a std::string) in `items` (const or not);
+// null when missing.
+template <typename ItemList, typename Name>
+auto FindItem(ItemList& items, const Name& name) -> decltype(&items.front().second) {
+    for (auto& item : items) {
+        if (item.first == name)
+            return &item.second;
+    }
+    return nullptr;
+}
 
 }  // namespace qixsim::detail
 
