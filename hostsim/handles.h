@@ -57,6 +57,12 @@ class HandleTable {
         mutable SpinLock mutex;  // guards kind and object
         Kind kind = Kind::None;
         std::shared_ptr<void> object;
+
+        // Leaves the slot free and answers the object it held. Under `mutex`.
+        std::shared_ptr<void> Empty() noexcept {
+            kind = Kind::None;
+            return std::move(object);
+        }
     };
     struct alignas(kApart) FreeStripe {
         SpinLock mutex;                  // guards numbers

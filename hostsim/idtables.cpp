@@ -21,50 +21,48 @@ STATUS IDCreateTable(uint32_t alignment, IDHANDLE* retTable) {
 }
 
 STATUS IDInsert(IDHANDLE table, NOTEID noteId, QIXBOOL* retInserted) {
-    return GuardedCall(Op::IDInsert, [&]() -> STATUS {
-        std::shared_ptr<IdTableObject> object = Lookup<IdTableObject>(table);
-        if (!object)
-            return ERR_QIX_INVALID_HANDLE;
-        std::lock_guard<std::mutex> lock(object->mutex);
-        const bool inserted = object->ids.insert(noteId).second;
-        if (retInserted != nullptr)
-            *retInserted = inserted ? 1 : 0;
-        return 0;
+    return GuardedCall(Op::IDInsert, [&] {
+        return WithLocked<IdTableObject>(table, ERR_QIX_INVALID_HANDLE,
+                                         [&](IdTableObject& object) -> STATUS {
+                                             const bool inserted = object.ids.insert(noteId).second;
+                                             if (retInserted != nullptr)
+                                                 *retInserted = inserted ? 1 : 0;
+                                             return 0;
+                                         });
     });
 }
 
 uint32_t IDEntries(IDHANDLE table) {
-    return GuardedValue(Op::IDEntries, 0u, [&]() -> uint32_t {
-        std::shared_ptr<IdTableObject> object = Lookup<IdTableObject>(table);
-        if (!object)
-            return 0;
-        std::lock_guard<std::mutex> lock(object->mutex);
-        return static_cast<uint32_t>(object->ids.size());
+    return GuardedValue(Op::IDEntries, 0u, [&] {
+        return WithLocked<IdTableObject>(table, 0u, [](IdTableObject& object) {
+            return static_cast<uint32_t>(object.ids.size());
+        });
     });
 }
 
 QIXBOOL IDScan(IDHANDLE table, QIXBOOL first, NOTEID* retNoteId) {
     return GuardedValue(Op::IDScan, static_cast<QIXBOOL>(0), [&]() -> QIXBOOL {
-        std::shared_ptr<IdTableObject> object = Lookup<IdTableObject>(table);
-        if (!object || retNoteId == nullptr)
+        if (retNoteId == nullptr)
             return 0;
-        std::lock_guard<std::mutex> lock(object->mutex);
-        std::set<NOTEID>::const_iterator it;
-        if (first != 0) {
-            it = object->ids.begin();
-        } else if (object->scanning) {
-            it = std::next(object->cursor);
-        } else {
-            return 0;  // no scan started, or the last one ran out
-        }
-        if (it == object->ids.end()) {
-            object->scanning = false;
-            return 0;
-        }
-        object->scanning = true;
-        object->cursor = it;
-        *retNoteId = *it;
-        return 1;
+        return WithLocked<IdTableObject>(
+            table, static_cast<QIXBOOL>(0), [&](IdTableObject& object) -> QIXBOOL {
+                std::set<NOTEID>::const_iterator it;
+                if (first != 0) {
+                    it = object.ids.begin();
+                } else if (object.scanning) {
+                    it = std::next(object.cursor);
+                } else {
+                    return 0;  // no scan started, or the last one ran out
+                }
+                if (it == object.ids.end()) {
+                    object.scanning = false;
+                    return 0;
+                }
+                object.scanning = true;
+                object.cursor = it;
+                *retNoteId = *it;
+                return 1;
+            });
     });
 }
 

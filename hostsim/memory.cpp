@@ -39,26 +39,23 @@ STATUS OSMemAlloc(uint16_t blockType, uint32_t size, MEMHANDLE* retHandle) {
 }
 
 void* OSLockObject(MEMHANDLE handle) {
-    return GuardedValue(Op::OSLockObject, static_cast<void*>(nullptr), [&]() -> void* {
-        std::shared_ptr<MemObject> block = Lookup<MemObject>(handle);
-        if (!block)
-            return nullptr;
-        std::lock_guard<std::mutex> lock(block->mutex);
-        ++block->locks;
-        return block->data.get();
+    return GuardedValue(Op::OSLockObject, static_cast<void*>(nullptr), [&] {
+        return WithLocked<MemObject>(handle, static_cast<void*>(nullptr), [](MemObject& block) {
+            ++block.locks;
+            return static_cast<void*>(block.data.get());
+        });
     });
 }
 
 QIXBOOL OSUnlockObject(MEMHANDLE handle) {
-    return GuardedValue(Op::OSUnlockObject, static_cast<QIXBOOL>(0), [&]() -> QIXBOOL {
-        std::shared_ptr<MemObject> block = Lookup<MemObject>(handle);
-        if (!block)
-            return 0;
-        std::lock_guard<std::mutex> lock(block->mutex);
-        if (block->locks == 0)
-            return 0;
-        --block->locks;
-        return 1;
+    return GuardedValue(Op::OSUnlockObject, static_cast<QIXBOOL>(0), [&] {
+        return WithLocked<MemObject>(handle, static_cast<QIXBOOL>(0),
+                                     [](MemObject& block) -> QIXBOOL {
+                                         if (block.locks == 0)
+                                             return 0;
+                                         --block.locks;
+                                         return 1;
+                                     });
     });
 }
 

@@ -71,6 +71,17 @@ struct CollectionObject {
     uint64_t lastModified = 0;
 };
 
+// Runs `use(object)` on the object of a live handle of T's kind (a memory block or an ID table)
+// under the object's own mutex; answers `missing` when there is no such handle.
+template <typename T, typename Result, typename Use>
+Result WithLocked(QIXHANDLE handle, Result missing, Use&& use) {
+    std::shared_ptr<T> object = Lookup<T>(handle);
+    if (!object)
+        return missing;
+    std::lock_guard<std::mutex> lock(object->mutex);
+    return use(*object);
+}
+
 STATUS OpenDatabaseHandle(const std::string& path, DBHANDLE* retDb);     // server.cpp
 STATUS OpenNoteHandle(DBHANDLE db, NOTEID noteId, NOTEHANDLE* retNote);  // notes.cpp
 STATUS NewNoteHandle(DBHANDLE db, NOTEHANDLE* retNote);                  // notes.cpp
