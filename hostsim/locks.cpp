@@ -1,5 +1,5 @@
-// The stripe of each thread: on Linux the least-held stripe when the thread first needs one,
-// given back when the thread ends; on Windows stripes are handed out in turn.
+// The stripes of the threads: on Linux a thread takes the least-held stripe when it first needs
+// one and gives it back when it ends; on Windows stripes are handed out in turn.
 #include <cstdint>
 
 #include "hostsim/locks.h"
@@ -11,6 +11,10 @@ namespace {
 // Threads take stripes in turn: thread-local objects with destructors (the lease below) are kept
 // out of the Windows build, where with them the Windows test host hung at its exit.
 std::atomic<std::size_t> gNextStripe{0};
+
+std::size_t TakeStripe() noexcept {
+    return gNextStripe.fetch_add(1, std::memory_order_relaxed) % kStripes;
+}
 #else
 // The number of live threads holding each stripe. A thread takes the least-held stripe when it
 // first needs one and gives it back when it ends, so that threads alive at the same time hold
@@ -47,19 +51,20 @@ class StripeLease {
     }
     const std::size_t stripe_;
 };
+
+// The lease lives as long as the thread, which gives the stripe back when it ends.
+std::size_t TakeStripe() noexcept {
+    thread_local const StripeLease lease;
+    return lease.stripe();
+}
 #endif
 
 }  // namespace
 
-std::size_t ThreadStripe() noexcept {
-#if defined(_WIN32)
-    thread_local const std::size_t stripe =
-        gNextStripe.fetch_add(1, std::memory_order_relaxed) % kStripes;
+std::size_t TakeThreadStripe() noexcept {
+    const std::size_t stripe = TakeStripe();
+    tStripePlusOne = stripe + 1;
     return stripe;
-#else
-    thread_local const StripeLease lease;
-    return lease.stripe();
-#endif
 }
 
 }  // namespace qixsim::detail

@@ -16,7 +16,15 @@ namespace qixsim::detail {
 // the thread first needs one, given back when it ends; in turn on Windows), each on its own cache
 // lines, so that concurrent callers on different threads do not write the same line.
 constexpr std::size_t kStripes = 8;
-std::size_t ThreadStripe() noexcept;
+// The stripe this thread holds, plus one; 0 until the thread first needs one.
+inline thread_local std::size_t tStripePlusOne = 0;
+// Gives the calling thread its stripe (see locks.cpp) and answers it.
+std::size_t TakeThreadStripe() noexcept;
+// Inline, as every server API call asks for its thread's stripe.
+inline std::size_t ThreadStripe() noexcept {
+    const std::size_t held = tStripePlusOne;
+    return held != 0 ? held - 1 : TakeThreadStripe();
+}
 // The alignment of anything two threads write separately: two cache lines, since processors
 // fetch lines in adjacent pairs and neighbours in one pair would be shared all the same.
 constexpr std::size_t kApart = 128;
