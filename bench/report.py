@@ -408,6 +408,7 @@ def write_path_goals(monitored, bulk):
     time_ok = bulk["ratio"] <= GOAL_BULK_RATIO
     counts = (f"{bulk['own_ratio']:.3f}x the add-in's own, {bulk['all_ratio']:.3f}x all the "
               f"handler causes")
+    constant = max(bulk["own_ratio"], bulk["all_ratio"]) <= CONSTANT_TOLERANCE
     return [
         Goal(f"Monitored update and bulk delete no worse than the reference figures (all "
              f"instructions the handler causes, at most {100 * (NO_WORSE_TOLERANCE - 1):g}% "
@@ -430,7 +431,7 @@ def write_path_goals(monitored, bulk):
              else None,
              note=(f"The instructions per note are the same at both sizes ({counts}), so the "
                    f"work per note is constant and what grew is the time each instruction "
-                   f"takes.") if count_ok else None),
+                   f"takes.") if constant else None),
     ]
 
 
@@ -531,9 +532,8 @@ def introduction(res, threads):
         "`libkovaevents.so`, then `MainEntryPoint`, which registers its eight hooks.",
         "",
         f"**Machine.** Figures taken on {facts.get('date', context.get('date', '?'))} on a "
-        f"shared 2-core virtual machine ({context.get('num_cpus', '?')} CPUs at "
-        f"{context.get('mhz_per_cpu', '?')} MHz) that other engineers' builds also use; load "
-        f"averages "
+        f"shared virtual machine ({context.get('num_cpus', '?')} CPUs at "
+        f"{context.get('mhz_per_cpu', '?')} MHz); load averages "
         f"{facts.get('load_before', '?')} before the timings and "
         f"{load[0]:.2f} / {load[1]:.2f} / {load[2]:.2f} when they started. Times are the "
         f"median of {facts.get('repetitions', '?')} repetitions "
@@ -661,17 +661,20 @@ def bulk_delete_section(bulk, plots_rel):
         "",
         f"![Bulk delete cost per note]({plots_rel}/bulk-delete.svg)",
         "",
-        "The stand-in's own cost per note rises with N (its ID table is a sorted set built for "
-        "the call, and 100,000 notes and their index entries no longer fit the caches); its "
-        "look-ups by id are hash look-ups, and the add-in's share, which opens every note by id "
-        "in the before stage, stays flat.",
+        f"From {small:,} to {large:,} notes the time per note grows "
+        f"{bulk['ratio_standin']:.2f}x for the stand-in alone and {bulk['ratio']:.2f}x for the "
+        f"add-in's share, and the instructions per note grow {bulk['own_ratio']:.3f}x (the "
+        f"add-in's own) and {bulk['all_ratio']:.3f}x (all the handler causes). The stand-in's "
+        "ID table is a sorted set built for the call and "
+        "its look-ups by id are hash look-ups; the add-in opens every note by id in the before "
+        "stage.",
         "",
         "The pending-note tables keep, beside each newest-first chain, an index by key (a hash "
         "of the key to its entries, newest first, and a link from each entry to the one before "
         "it in the chain), so the after stage's removals cost the same at any N, while a remove "
         "still answers what a walk from the head would: the newest entry with the key, "
-        "duplicates allowed, the same log lines. A plain walk from the head meets the "
-        "oldest entry last, which made the after stage quadratic.",
+        "duplicates allowed, the same log lines. A plain walk from the head would meet the "
+        "oldest entry last and make the after stage quadratic.",
         "",
         "Command: `kova_bench --benchmark_filter=BulkDelete`.",
         "",
@@ -696,12 +699,15 @@ def profile_refresh_section(refresh):
     for r in rows:
         lines.append(f"| {r['events']:,} | {fmt(r['standin'])} | {fmt(r['total'])} | "
                      f"{fmt(r['addin'])} | {fmt(r['floor'])} | {r['ratio']:.2f} |")
+    fewest = f"{rows[0]['events']:,}" if rows[0]["events"] > 0 else "no"
+    last = rows[-1]
     return lines + [
         "",
-        "With no Event documents the add-in's figure is mostly the save's own two notifications "
-        "(the before stage's change test and parking, the after stage's look-up), not the "
-        "re-read; with many, the re-read's server API work dominates and the add-in adds its "
-        "readers, its reset and its dump to it.",
+        f"With {fewest} Event documents the add-in's figure holds, besides the re-read, the "
+        "save's own two notifications (the before stage's change test and parking, the after "
+        "stage's look-up); each Event document adds to the re-read the opening that the floor "
+        f"measures on its own. With {last['events']:,} Event documents the add-in's figure is "
+        f"{last['ratio']:.2f}x the floor.",
         "",
         "Command: `kova_bench --benchmark_filter=ProfileRefresh`.",
         "",
@@ -741,7 +747,7 @@ def saves_on_threads_section(threads):
 
 def connector_setup(connector):
     """The paragraph that describes the connector workload, from its own parameters."""
-    w, edited = connector["workload"], connector["edited"]
+    w = connector["workload"]
     return (
         f"Two writer threads each store documents of their own database (`watched/t0.qix`, "
         f"`watched/t1.qix`), {int(w['rate']):,} saves a second each, every save a different "
@@ -759,6 +765,7 @@ def connector_setup(connector):
         f"unrelated monitored entry, so that which connectors want the writers' saves never "
         f"changes and the events expected stay known. A save's time is the wall-clock time of "
         f"the store, both notifications included.")
+
 
 
 def connector_phase_row(connector, name, phase):
@@ -816,9 +823,9 @@ def connector_section(connector, cpus):
         "A full re-read is one `QIXSearch` call. `kova_connector` counts and times the add-in's "
         "calls by the kind of thread they ran on: the program exports its own `QIXSearch`, "
         "which the loaded add-in calls, and which passes each call on to the stand-in's. The "
-        "saves that ran while a re-read ran, on any thread, are told apart: on two cores a "
+        f"saves that ran while a re-read ran, on any thread, are told apart: on {cpus} cores a "
         "re-reading thread competes with the writers and the connector for a core even when "
-        "nobody waits for it, which their p99 against the others' shows.",
+        "nobody waits for it.",
         "",
         "The connector lists a page at a time, not a batch, because opening a collection of a "
         "view that changed makes the stand-in rebuild the view's entries under the database's "
@@ -846,7 +853,7 @@ def counts_section(facts):
         "- **The add-in's own instructions**: `--toggle-collect=ExtMgrCallback` turns collection "
         "on while the handler runs, and `--toggle-collect=<name>` for every server API entry "
         "point the stand-in exports (" + facts.get("api_count", "?") + " names, taken from "
-        "`hostsim/internal.h`) turns it off again for the duration of each call into the "
+        "`hostsim/callgate.h`) turns it off again for the duration of each call into the "
         "stand-in (toggles nest). `--toggle-collect='kova::UpdateProfileV75*'` turns it back on "
         "inside the search callback. So the count is every instruction executed on the "
         "handler's behalf outside the stand-in: the add-in's code, the C library and C++ "
