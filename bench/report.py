@@ -55,7 +55,8 @@ BULK_COUNTED = [1000, 100000]  # the sizes kova_count and kova_allocs measure: f
 EVENT_COUNTS = [0, 10000, 100000]
 
 # The connector workload's phases, in the order kova_connector runs them.
-CONNECTOR_PHASES = [("without_edits", "without edits"), ("with_edits", "with edits")]
+CONNECTOR_PHASES = [("without_edits", "without edits"), ("with_edits", "with edits"),
+                    ("with_core_competitor", "with core competitor")]
 REREAD_ROLES = [("admin", "administrator"), ("writer", "writers"), ("connector", "connector"),
                 ("other", "other")]
 
@@ -287,7 +288,7 @@ def saves_on_threads(res):
 def connector_workload(res):
     connector = res.connector
     phases = [(name, connector["phase:" + key]) for key, name in CONNECTOR_PHASES]
-    quiet, edited = (phase for _, phase in phases)
+    quiet, edited, competed = (phase for _, phase in phases)
     events = {k: int(v) for k, v in connector["events"].items()}
     events_ok = (events["lost"] == 0 and events["duplicated"] == 0 and
                  events["unexpected"] == 0 and
@@ -296,8 +297,9 @@ def connector_workload(res):
                  events["connector_errors"] == 0)
     p99 = float(edited["p99_us"])
     return {"workload": connector["workload"], "events": events, "events_ok": events_ok,
-            "phases": phases, "quiet": quiet, "edited": edited,
+            "phases": phases, "quiet": quiet, "edited": edited, "competed": competed,
             "p99_ratio": p99 / float(quiet["p99_us"]),
+            "competitor_ratio": p99 / float(competed["p99_us"]),
             "slow_rereads": int(edited["over5ms_during_reread_only"]),
             "by_thread": connector["workload"].get("rereads_by_thread") == "yes"}
 
@@ -469,14 +471,16 @@ def stand_in_goal(pair, bulk):
 
 
 def connector_goals(connector):
-    quiet, edited = connector["quiet"], connector["edited"]
+    quiet, edited, competed = connector["quiet"], connector["edited"], connector["competed"]
     events = connector["events"]
     p99_goal = (f"Connector workload: the writers' p99 during edits within "
                 f"{GOAL_CONNECTOR_P99}x of the same run without edits")
     return [
         Goal(p99_goal,
              f"{fmt(float(edited['p99_us']))} us against {fmt(float(quiet['p99_us']))} us: "
-             f"{connector['p99_ratio']:,.2f}x (see 6)",
+             f"{connector['p99_ratio']:,.2f}x; against the phase with a core competitor in "
+             f"place of the edits ({fmt(float(competed['p99_us']))} us): "
+             f"{connector['competitor_ratio']:,.2f}x (see 6)",
              connector["p99_ratio"] <= GOAL_CONNECTOR_P99, listed=p99_goal,
              note=(f"With edits, {int(edited['saves_during_reread']):,} of "
                    f"{int(edited['saves']):,} saves ran while a re-read ran; their p99 is "
@@ -538,7 +542,7 @@ def introduction(res, threads):
         f"{load[0]:.2f} / {load[1]:.2f} / {load[2]:.2f} when they started. Times are the "
         f"median of {facts.get('repetitions', '?')} repetitions "
         f"({threads['repetitions'] or '?'} for the thread cases; the connector workload is one "
-        f"run of two phases, compared with each other); compare figures "
+        f"run of three phases, compared with each other); compare figures "
         "within this page, not with another run. Instruction and allocation counts do not "
         "depend on the machine's load and repeat exactly for a given build (another build of "
         "the same sources, in another folder say, can differ by a few instructions per pair "
@@ -747,7 +751,7 @@ def saves_on_threads_section(threads):
 
 def connector_setup(connector):
     """The paragraph that describes the connector workload, from its own parameters."""
-    w = connector["workload"]
+    w, edited = connector["workload"], connector["edited"]
     return (
         f"Two writer threads each store documents of their own database (`watched/t0.qix`, "
         f"`watched/t1.qix`), {int(w['rate']):,} saves a second each, every save a different "
@@ -759,13 +763,14 @@ def connector_setup(connector):
         f"documents, reads what a connector forwards and deletes them with one bulk delete "
         f"through the server (notifications raised). It keeps pace with the writers, so the "
         f"table holds about the {int(w['backlog']):,} Event documents it started with "
-        f"throughout. Two phases of {w['seconds']} s run back to back after a short warm-up: "
-        f"without edits, then with an administrator thread storing the second connector's "
-        f"profile document every {w['edit_ms']} ms through the server, each time with another "
-        f"unrelated monitored entry, so that which connectors want the writers' saves never "
-        f"changes and the events expected stay known. A save's time is the wall-clock time of "
-        f"the store, both notifications included.")
-
+        f"throughout. Three phases of {w['seconds']} s run back to back after a short warm-up: "
+        f"without edits; with an administrator thread storing the second connector's profile "
+        f"document every {w['edit_ms']} ms through the server, each time with another unrelated "
+        f"monitored entry, so that which connectors want the writers' saves never changes and "
+        f"the events expected stay known; and, as a control, with a thread that only keeps a "
+        f"core busy every {w['edit_ms']} ms for as long as a re-read took on average in the "
+        f"phase with edits ({fmt(float(edited['reread_mean_ms']))} ms). A save's time is the "
+        f"wall-clock time of the store, both notifications included.")
 
 
 def connector_phase_row(connector, name, phase):
@@ -807,7 +812,8 @@ def connector_section(connector, cpus):
     lines += [
         "",
         f"The writers' p99 with edits is {connector['p99_ratio']:,.2f}x the p99 without, in the "
-        f"same run; {int(edited['edits'])} edits were made.",
+        f"same run, and {connector['competitor_ratio']:,.2f}x the p99 with the core competitor; "
+        f"{int(edited['edits'])} edits were made.",
         "",
     ]
     lines += connector_events_table(connector)
@@ -825,7 +831,8 @@ def connector_section(connector, cpus):
         "which the loaded add-in calls, and which passes each call on to the stand-in's. The "
         f"saves that ran while a re-read ran, on any thread, are told apart: on {cpus} cores a "
         "re-reading thread competes with the writers and the connector for a core even when "
-        "nobody waits for it.",
+        "nobody waits for it, and the phase with the core competitor measures that competition "
+        "alone.",
         "",
         "The connector lists a page at a time, not a batch, because opening a collection of a "
         "view that changed makes the stand-in rebuild the view's entries under the database's "
