@@ -3,8 +3,13 @@
 // N opens of one note); with no fault armed a call costs one counter increment and one atomic
 // load.
 #include <array>
+#include <atomic>
 #include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "hostsim/callgate.h"
 #include "hostsim/locks.h"
