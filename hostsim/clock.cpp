@@ -1,11 +1,15 @@
 // The stand-in server's clock and time texts: OSCurrentTIMEDATE, ConvertTIMEDATEToText and the
 // host's clock controls. Times are hundredths of a second since 1970 UTC; calendar conversion is
 // done here (no C library time functions), so it is the same on every platform.
+#include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
+#include <string>
 
-#include "hostsim/internal.h"
+#include "hostsim/callgate.h"
+#include "hostsim/clock.h"
+#include "hostsim/host.h"
+#include "hostsim/textcopy.h"
 
 namespace qixsim::detail {
 namespace {
@@ -88,11 +92,7 @@ std::size_t FormatTime(uint64_t hundredths, char* out, std::size_t size) noexcep
     const int n = std::snprintf(text, sizeof text, "%04lld-%02u-%02u %02u:%02u:%02u.%02u",
                                 static_cast<long long>(year), month, day, hour, minute, second, hs);
     const std::size_t length = n > 0 ? static_cast<std::size_t>(n) : 0;
-    if (out != nullptr && size > 0) {
-        const std::size_t copied = length < size - 1 ? length : size - 1;
-        std::memcpy(out, text, copied);
-        out[copied] = '\0';
-    }
+    CopyOut(text, length, out, size);
     return length;
 }
 
@@ -115,9 +115,9 @@ STATUS ConvertTIMEDATEToText(const void* intlFormat, const void* textFormat, con
             (retText == nullptr && bufferLength > 0)) {
             return ERR_QIX_BAD_ARGUMENT;
         }
-        const std::size_t length = FormatTime(FromTimedate(*time), retText, bufferLength);
-        const std::size_t written =
-            bufferLength == 0 ? 0 : (length < bufferLength ? length : bufferLength - 1u);
+        char text[64];
+        const std::size_t length = FormatTime(FromTimedate(*time), text, sizeof text);
+        const std::size_t written = CopyOut(text, length, retText, bufferLength);
         if (retLength != nullptr)
             *retLength = static_cast<uint16_t>(written);
         return 0;

@@ -1,6 +1,6 @@
 // The stand-in server's handle table: one pool of handle numbers shared by databases, notes,
 // memory blocks, ID tables and collections, with the kind checked on every use.
-#include "hostsim/internal.h"
+#include "hostsim/handles.h"
 
 namespace qixsim::detail {
 
@@ -58,9 +58,7 @@ std::shared_ptr<void> HandleTable::Remove(QIXHANDLE handle, Kind kind) {
         std::lock_guard<SpinLock> lock(slot.mutex);
         if (slot.kind == Kind::None || (kind != Kind::None && slot.kind != kind))
             return nullptr;
-        object = std::move(slot.object);
-        slot.object.reset();
-        slot.kind = Kind::None;
+        object = slot.Empty();
     }
     FreeStripe& stripe = free_[ThreadStripe()];
     {
@@ -78,10 +76,9 @@ void HandleTable::Clear() {
     for (uint32_t h = 1; h < issued && h <= kMaxHandles; ++h) {
         Slot& slot = slots_[h];
         std::lock_guard<SpinLock> lock(slot.mutex);
-        if (slot.object)
-            released.push_back(std::move(slot.object));
-        slot.object.reset();
-        slot.kind = Kind::None;
+        std::shared_ptr<void> object = slot.Empty();
+        if (object)
+            released.push_back(std::move(object));
     }
     for (FreeStripe& stripe : free_) {
         std::lock_guard<SpinLock> lock(stripe.mutex);

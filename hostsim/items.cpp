@@ -2,34 +2,34 @@
 // terminate), text lists, numbers and times, and the writes that replace an item in place or
 // append it. Every call works on the note handle's working copy under its handle's slot lock.
 #include <cstdio>
-#include <cstring>
+#include <string>
+#include <utility>
 
-#include "hostsim/internal.h"
+#include "hostsim/callgate.h"
+#include "hostsim/objects.h"
+#include "hostsim/store.h"
+#include "hostsim/textcopy.h"
 
 namespace qixsim::detail {
 namespace {
 
-// Copies at most bufferLength - 1 characters and a terminator; answers the characters copied.
-uint16_t CopyOut(const char* text, std::size_t length, char* buffer, uint16_t bufferLength) {
-    if (buffer == nullptr || bufferLength == 0)
-        return 0;
-    const std::size_t copied = length < bufferLength ? length : bufferLength - 1u;
-    if (copied > 0)
-        std::memcpy(buffer, text, copied);
-    buffer[copied] = '\0';
-    return static_cast<uint16_t>(copied);
+// The text an item read answers (a whole text, one list entry, a number or a time as text), into
+// the caller's buffer; answers the characters copied.
+uint16_t ReadOut(const std::string& text, char* buffer, uint16_t bufferLength) {
+    return static_cast<uint16_t>(CopyOut(text.data(), text.size(), buffer, bufferLength));
 }
 
-uint16_t CopyOut(const std::string& text, char* buffer, uint16_t bufferLength) {
-    return CopyOut(text.data(), text.size(), buffer, bufferLength);
+// The text of a single value (not a list) as the item reads answer it.
+uint16_t ReadOutValue(const ItemValue& value, char* buffer, uint16_t bufferLength) {
+    if (const auto* text = std::get_if<std::string>(&value))
+        return ReadOut(*text, buffer, bufferLength);
+    return ReadOut(ItemText(value), buffer, bufferLength);
 }
 
 void SetItem(Items& items, const std::string& name, ItemValue value) {
-    for (auto& item : items) {
-        if (item.first == name) {
-            item.second = std::move(value);
-            return;
-        }
+    if (ItemValue* existing = FindItem(items, name)) {
+        *existing = std::move(value);
+        return;
     }
     items.emplace_back(name, std::move(value));
 }
@@ -85,11 +85,8 @@ uint16_t QIXItemGetText(NOTEHANDLE note, const char* itemName, char* retBuffer,
     return GuardedValue(Op::QIXItemGetText, static_cast<uint16_t>(0), [&] {
         return ReadItems(note, itemName, [&](const ItemValue* value) -> uint16_t {
             if (value == nullptr)
-                return CopyOut("", 0, retBuffer, bufferLength);
-            if (const auto* text = std::get_if<std::string>(value)) {
-                return CopyOut(*text, retBuffer, bufferLength);
-            }
-            return CopyOut(ValueText(*value), retBuffer, bufferLength);
+                return ReadOut(std::string(), retBuffer, bufferLength);
+            return ReadOutValue(*value, retBuffer, bufferLength);
         });
     });
 }
@@ -113,17 +110,13 @@ uint16_t QIXItemGetTextListEntry(NOTEHANDLE note, const char* itemName, uint16_t
         return ReadItems(note, itemName, [&](const ItemValue* value) -> uint16_t {
             if (value != nullptr) {
                 if (const auto* list = std::get_if<TextList>(value)) {
-                    if (entry < list->size()) {
-                        return CopyOut((*list)[entry], retBuffer, bufferLength);
-                    }
+                    if (entry < list->size())
+                        return ReadOut((*list)[entry], retBuffer, bufferLength);
                 } else if (entry == 0) {
-                    if (const auto* text = std::get_if<std::string>(value)) {
-                        return CopyOut(*text, retBuffer, bufferLength);
-                    }
-                    return CopyOut(ValueText(*value), retBuffer, bufferLength);
+                    return ReadOutValue(*value, retBuffer, bufferLength);
                 }
             }
-            return CopyOut("", 0, retBuffer, bufferLength);
+            return ReadOut(std::string(), retBuffer, bufferLength);
         });
     });
 }
@@ -170,19 +163,16 @@ STATUS QIXItemAppendTextListEntry(NOTEHANDLE note, const char* itemName, const c
             std::string entry;
             if (!TakeText(text, textLength, &entry))
                 return ERR_QIX_BAD_ARGUMENT;
-            for (auto& item : items) {
-                if (item.first != itemName)
-                    continue;
-                if (auto* list = std::get_if<TextList>(&item.second)) {
-                    list->push_back(std::move(entry));
-                } else if (auto* single = std::get_if<std::string>(&item.second)) {
-                    item.second = TextList{*single, std::move(entry)};  // a text grows a list
-                } else {
-                    return ERR_QIX_BAD_ARGUMENT;  // a number or time has no entries to add to
-                }
-                return 0;
+            ItemValue* value = FindItem(items, itemName);
+            if (value == nullptr) {
+                items.emplace_back(itemName, TextList{std::move(entry)});
+            } else if (auto* list = std::get_if<TextList>(value)) {
+                list->push_back(std::move(entry));
+            } else if (auto* single = std::get_if<std::string>(value)) {
+                *value = TextList{*single, std::move(entry)};  // a text grows a list
+            } else {
+                return ERR_QIX_BAD_ARGUMENT;  // a number or time has no entries to add to
             }
-            items.emplace_back(itemName, TextList{std::move(entry)});
             return 0;
         });
     });

@@ -3,7 +3,10 @@
 // calls and as the host's uncounted StoreNote / DeleteNote / DeleteNotes.
 #include <cstring>
 
-#include "hostsim/internal.h"
+#include "hostsim/callgate.h"
+#include "hostsim/notify.h"
+#include "hostsim/objects.h"
+#include "hostsim/store.h"
 
 namespace qixsim::detail {
 namespace {

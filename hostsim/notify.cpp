@@ -2,9 +2,13 @@
 // path that calls handlers before and after a note operation, from a snapshot of the
 // registrations, with no lock held and with the running handlers' recursion ids kept per thread.
 #include <algorithm>
+#include <atomic>
 #include <cstdarg>
+#include <mutex>
 
-#include "hostsim/internal.h"
+#include "hostsim/callgate.h"
+#include "hostsim/host.h"
+#include "hostsim/notify.h"
 
 namespace qixsim::detail {
 namespace {

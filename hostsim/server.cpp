@@ -4,7 +4,13 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "hostsim/internal.h"
+#include "hostsim/callgate.h"
+#include "hostsim/clock.h"
+#include "hostsim/handles.h"
+#include "hostsim/notify.h"
+#include "hostsim/objects.h"
+#include "hostsim/server.h"
+#include "hostsim/store.h"
 
 namespace qixsim::detail {
 namespace {
@@ -38,6 +44,33 @@ NoteInfo Describe(const StoredNote& note) {
     info.originatorId = note.originatorId;
     info.items = *note.items;
     return info;
+}
+
+// The stored notes of a database for which `wanted(note)` holds, in note id order (none when the
+// database does not exist).
+template <typename Wanted>
+std::vector<NoteInfo> DescribeNotes(const std::string& dbPath, Wanted&& wanted) {
+    std::vector<NoteInfo> notes;
+    Database* db = FindDatabase(dbPath);
+    if (db == nullptr)
+        return notes;
+    ReadLock lock(db->mutex);
+    for (const auto& entry : db->notes) {
+        if (wanted(entry.second))
+            notes.push_back(Describe(entry.second));
+    }
+    lock.unlock();
+    std::sort(notes.begin(), notes.end(),
+              [](const NoteInfo& a, const NoteInfo& b) { return a.noteId < b.noteId; });
+    return notes;
+}
+
+// The host's set-up store of a new note in the database at `dbPath`.
+STATUS CreateNote(const std::string& dbPath, uint16_t noteClass, Items items, NOTEID* retNoteId) {
+    Database* db = FindDatabase(dbPath);
+    if (db == nullptr)
+        return ERR_QIX_DB_NOT_FOUND;
+    return StoreNewNote(*db, noteClass, std::move(items), retNoteId);
 }
 
 }  // namespace
@@ -199,8 +232,7 @@ void SetDataDirectory(const std::string& dir) {
 
 STATUS CreateDatabase(const std::string& path) {
     return detail::HostCall([&]() -> STATUS {
-        std::string key = path;
-        std::replace(key.begin(), key.end(), '\\', '/');
+        const std::string key = detail::NormalizePath(path);
         if (key.empty() || key.front() == '/')
             return ERR_QIX_BAD_ARGUMENT;
         detail::ServerState& server = detail::Server();
@@ -210,33 +242,25 @@ STATUS CreateDatabase(const std::string& path) {
 }
 
 STATUS CreateForm(const std::string& dbPath, const std::string& title, NOTEID* retNoteId) {
-    return detail::HostCall([&]() -> STATUS {
-        detail::Database* db = detail::FindDatabase(dbPath);
-        if (db == nullptr)
-            return ERR_QIX_DB_NOT_FOUND;
-        Items items{{"$TITLE", title}};
-        return detail::StoreNewNote(*db, NOTE_CLASS_FORM, std::move(items), retNoteId);
+    return detail::HostCall([&] {
+        return detail::CreateNote(dbPath, NOTE_CLASS_FORM, Items{{detail::kTitleItem, title}},
+                                  retNoteId);
     });
 }
 
 STATUS CreateView(const std::string& dbPath, const std::string& title,
                   const std::vector<std::string>& forms, NOTEID* retNoteId) {
-    return detail::HostCall([&]() -> STATUS {
-        detail::Database* db = detail::FindDatabase(dbPath);
-        if (db == nullptr)
-            return ERR_QIX_DB_NOT_FOUND;
-        Items items{{"$TITLE", title}, {"$FORMULA", TextList(forms)}};
-        return detail::StoreNewNote(*db, NOTE_CLASS_VIEW, std::move(items), retNoteId);
+    return detail::HostCall([&] {
+        return detail::CreateNote(
+            dbPath, NOTE_CLASS_VIEW,
+            Items{{detail::kTitleItem, title}, {detail::kSelectionItem, TextList(forms)}},
+            retNoteId);
     });
 }
 
 STATUS CreateDocument(const std::string& dbPath, const Items& items, NOTEID* retNoteId) {
-    return detail::HostCall([&]() -> STATUS {
-        detail::Database* db = detail::FindDatabase(dbPath);
-        if (db == nullptr)
-            return ERR_QIX_DB_NOT_FOUND;
-        return detail::StoreNewNote(*db, NOTE_CLASS_DOCUMENT, items, retNoteId);
-    });
+    return detail::HostCall(
+        [&] { return detail::CreateNote(dbPath, NOTE_CLASS_DOCUMENT, items, retNoteId); });
 }
 
 STATUS CreateEventDatabase(const std::string& path) {
@@ -271,35 +295,13 @@ std::vector<std::string> ListDatabases() {
 }
 
 std::vector<NoteInfo> ListNotes(const std::string& dbPath) {
-    std::vector<NoteInfo> notes;
-    detail::Database* db = detail::FindDatabase(dbPath);
-    if (db == nullptr)
-        return notes;
-    detail::ReadLock lock(db->mutex);
-    for (const auto& entry : db->notes)
-        notes.push_back(detail::Describe(entry.second));
-    lock.unlock();
-    std::sort(notes.begin(), notes.end(),
-              [](const NoteInfo& a, const NoteInfo& b) { return a.noteId < b.noteId; });
-    return notes;
+    return detail::DescribeNotes(dbPath, [](const detail::StoredNote&) { return true; });
 }
 
 std::vector<NoteInfo> ListDocuments(const std::string& dbPath, const std::string& form) {
-    std::vector<NoteInfo> notes;
-    detail::Database* db = detail::FindDatabase(dbPath);
-    if (db == nullptr)
-        return notes;
-    detail::ReadLock lock(db->mutex);
-    for (const auto& entry : db->notes) {
-        const detail::StoredNote& note = entry.second;
-        if (note.noteClass == NOTE_CLASS_DOCUMENT && note.form == form) {
-            notes.push_back(detail::Describe(note));
-        }
-    }
-    lock.unlock();
-    std::sort(notes.begin(), notes.end(),
-              [](const NoteInfo& a, const NoteInfo& b) { return a.noteId < b.noteId; });
-    return notes;
+    return detail::DescribeNotes(dbPath, [&](const detail::StoredNote& note) {
+        return note.noteClass == NOTE_CLASS_DOCUMENT && note.form == form;
+    });
 }
 
 std::vector<std::string> LogEntries() {

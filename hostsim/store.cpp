@@ -3,14 +3,12 @@
 // change happens under the database's exclusive lock; nothing here calls out of the stand-in.
 #include <algorithm>
 
-#include "hostsim/internal.h"
+#include "hostsim/clock.h"
+#include "hostsim/objects.h"
+#include "hostsim/store.h"
 
 namespace qixsim::detail {
 namespace {
-
-const char* const kFormItem = "Form";
-const char* const kTitleItem = "$TITLE";
-const char* const kSelectionItem = "$FORMULA";  // a view's form names, one per entry
 
 // One clock read shared by every view a change touches, taken only when one is touched.
 class ChangeTime {
@@ -29,6 +27,28 @@ class ChangeTime {
     bool have_;
 };
 
+// The names a design note's title gives it: the ";"-separated parts, blanks trimmed, empty
+// ones dropped.
+std::vector<std::string> SplitTitle(const std::string& title) {
+    std::vector<std::string> names;
+    std::size_t start = 0;
+    while (start <= title.size()) {
+        std::size_t end = title.find(';', start);
+        if (end == std::string::npos)
+            end = title.size();
+        std::size_t first = start;
+        std::size_t last = end;
+        while (first < last && (title[first] == ' ' || title[first] == '\t'))
+            ++first;
+        while (last > first && (title[last - 1] == ' ' || title[last - 1] == '\t'))
+            --last;
+        if (last > first)
+            names.push_back(title.substr(first, last - first));
+        start = end + 1;
+    }
+    return names;
+}
+
 std::set<std::string> ViewForms(const Items& items) {
     std::set<std::string> forms;
     const ItemValue* value = FindItem(items, kSelectionItem);
@@ -37,14 +57,14 @@ std::set<std::string> ViewForms(const Items& items) {
     if (const auto* list = std::get_if<TextList>(value)) {
         forms.insert(list->begin(), list->end());
     } else {
-        forms.insert(ValueText(*value));
+        forms.insert(ItemText(*value));
     }
     return forms;
 }
 
 std::string ItemTextOf(const Items& items, const char* name) {
     const ItemValue* value = FindItem(items, name);
-    return value != nullptr ? ValueText(*value) : std::string();
+    return value != nullptr ? ItemText(*value) : std::string();
 }
 
 void Touch(ViewIndex& view, ChangeTime& time) {
@@ -141,38 +161,6 @@ STATUS StoreLocked(Database& db, NOTEID id, uint16_t noteClass, const ORIGINATOR
 }
 
 }  // namespace
-
-const ItemValue* FindItem(const Items& items, const char* name) {
-    for (const auto& item : items) {
-        if (item.first == name)
-            return &item.second;
-    }
-    return nullptr;
-}
-
-std::string ValueText(const ItemValue& value) {
-    return qixsim::ItemText(value);
-}
-
-std::vector<std::string> SplitTitle(const std::string& title) {
-    std::vector<std::string> names;
-    std::size_t start = 0;
-    while (start <= title.size()) {
-        std::size_t end = title.find(';', start);
-        if (end == std::string::npos)
-            end = title.size();
-        std::size_t first = start;
-        std::size_t last = end;
-        while (first < last && (title[first] == ' ' || title[first] == '\t'))
-            ++first;
-        while (last > first && (title[last - 1] == ' ' || title[last - 1] == '\t'))
-            --last;
-        if (last > first)
-            names.push_back(title.substr(first, last - first));
-        start = end + 1;
-    }
-    return names;
-}
 
 UNIVERSALID NewUniversalId(Database& db) {
     UNIVERSALID unid;

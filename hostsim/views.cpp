@@ -4,7 +4,10 @@
 #include <algorithm>
 #include <cstring>
 
-#include "hostsim/internal.h"
+#include "hostsim/callgate.h"
+#include "hostsim/clock.h"
+#include "hostsim/objects.h"
+#include "hostsim/store.h"
 
 namespace qixsim::detail {
 namespace {

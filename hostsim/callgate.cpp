@@ -3,10 +3,18 @@
 // N opens of one note); with no fault armed a call costs one counter increment and one atomic
 // load.
 #include <array>
+#include <atomic>
 #include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
 #include <utility>
+#include <vector>
 
-#include "hostsim/internal.h"
+#include "hostsim/callgate.h"
+#include "hostsim/locks.h"
+#include "hostsim/objects.h"
+#include "hostsim/server.h"
 
 namespace qixsim::detail {
 namespace {
@@ -23,58 +31,28 @@ struct alignas(kApart) CounterStripe {
 };
 CounterStripe gCounters[kStripes];
 
-#if defined(_WIN32)
-// Threads take stripes in turn: thread-local objects with destructors (the lease below) are kept
-// out of the Windows build, where with them the Windows test host hung at its exit.
-std::atomic<std::size_t> gNextStripe{0};
-#else
-// The number of live threads holding each stripe. A thread takes the least-held stripe when it
-// first needs one and gives it back when it ends, so that threads alive at the same time hold
-// different stripes as long as there are no more of them than stripes. (Handing stripes out in
-// turn would give a new thread the stripe of a long-lived one every kStripes threads.)
-std::atomic<uint32_t> gStripeHolders[kStripes];
-
-class StripeLease {
-  public:
-    StripeLease() noexcept : stripe_(Take()) {}
-    ~StripeLease() { gStripeHolders[stripe_].fetch_sub(1, std::memory_order_relaxed); }
-    StripeLease(const StripeLease&) = delete;
-    StripeLease& operator=(const StripeLease&) = delete;
-    std::size_t stripe() const noexcept { return stripe_; }
-
-  private:
-    static std::size_t Take() noexcept {
-        for (;;) {
-            std::size_t best = 0;
-            uint32_t fewest = UINT32_MAX;
-            for (std::size_t i = 0; i < kStripes; ++i) {
-                const uint32_t holders = gStripeHolders[i].load(std::memory_order_relaxed);
-                if (holders < fewest) {
-                    fewest = holders;
-                    best = i;
-                }
-            }
-            // Another thread may take the same stripe meanwhile: then look again.
-            if (gStripeHolders[best].compare_exchange_weak(fewest, fewest + 1,
-                                                           std::memory_order_relaxed)) {
-                return best;
-            }
-        }
-    }
-    const std::size_t stripe_;
-};
-#endif
-
 CounterStripe& MyStripe() noexcept {
     return gCounters[ThreadStripe()];
 }
 
+// Calls of the operation with index `op` so far, every thread's stripe added up.
+uint64_t CallsOf(std::size_t op) noexcept {
+    uint64_t total = 0;
+    for (const auto& stripe : gCounters)
+        total += stripe.counts[op].load(std::memory_order_relaxed);
+    return total;
+}
+
 struct FaultRule {
-    enum class Type { Next, Nth, NthCall, NoteOpen } type = Type::Next;
-    Op op = Op::Count;  // Next, Nth: the operation; NthCall: any; NoteOpen: QIXNoteOpen
-    STATUS status = 0;
+    enum class Type { Next, Nth, NthCall, NoteOpen };
+    FaultRule(Type ruleType, Op ruleOp, STATUS answer, uint64_t count)
+        : type(ruleType), op(ruleOp), status(answer), remaining(count) {}
+
+    Type type;
+    Op op;  // Next, Nth: the operation; NthCall: any (Op::Count); NoteOpen: QIXNoteOpen
+    STATUS status;
     // Next, NoteOpen: calls left to fail (UINT32_MAX: all); Nth, NthCall: countdown
-    uint64_t remaining = 0;
+    uint64_t remaining;
     bool sticky = false;  // NthCall: the fired operation keeps failing
     std::string dbKey;    // NoteOpen: the database, as its registry key
     NOTEID noteId = 0;    // NoteOpen: the note
@@ -85,8 +63,9 @@ std::mutex gFaultMutex;              // guards gRules and gInjected
 std::vector<FaultRule> gRules;       // in arming order
 std::vector<std::string> gInjected;  // names of the operations that failed, in order
 
-void ArmLocked(const FaultRule& rule) {
-    gRules.push_back(rule);
+void Arm(FaultRule rule) {
+    std::lock_guard<std::mutex> lock(gFaultMutex);
+    gRules.push_back(std::move(rule));
     gFaultsArmed.store(true, std::memory_order_release);
 }
 
@@ -122,14 +101,8 @@ bool EvaluateLocked(Op op, const Database* noteDb, NOTEID noteId, STATUS* status
             case FaultRule::Type::NthCall:
                 if (rule.remaining > 0 && --rule.remaining == 0) {
                     fires = true;
-                    if (rule.sticky) {
-                        FaultRule sticky;
-                        sticky.type = FaultRule::Type::Next;
-                        sticky.op = op;
-                        sticky.status = rule.status;
-                        sticky.remaining = UINT32_MAX;
-                        added.push_back(sticky);
-                    }
+                    if (rule.sticky)
+                        added.emplace_back(FaultRule::Type::Next, op, rule.status, UINT32_MAX);
                 }
                 break;
         }
@@ -148,7 +121,7 @@ bool EvaluateLocked(Op op, const Database* noteDb, NOTEID noteId, STATUS* status
     gRules.swap(kept);
     gFaultsArmed.store(!gRules.empty(), std::memory_order_release);
     if (fired)
-        gInjected.emplace_back(kOpNames[static_cast<std::size_t>(op)]);
+        gInjected.emplace_back(OpName(op));
     return fired;
 }
 
@@ -163,17 +136,6 @@ bool OpByName(const std::string& name, Op* op) {
 }
 
 }  // namespace
-
-std::size_t ThreadStripe() noexcept {
-#if defined(_WIN32)
-    thread_local const std::size_t stripe =
-        gNextStripe.fetch_add(1, std::memory_order_relaxed) % kStripes;
-    return stripe;
-#else
-    thread_local const StripeLease lease;
-    return lease.stripe();
-#endif
-}
 
 const char* OpName(Op op) noexcept {
     return kOpNames[static_cast<std::size_t>(op)];
@@ -222,52 +184,31 @@ void FailNext(const std::string& operation, STATUS status, uint32_t count) {
     detail::Op op;
     if (count == 0 || !detail::OpByName(operation, &op))
         return;
-    FaultRule rule;
-    rule.type = FaultRule::Type::Next;
-    rule.op = op;
-    rule.status = status;
-    rule.remaining = count;
-    std::lock_guard<std::mutex> lock(detail::gFaultMutex);
-    detail::ArmLocked(rule);
+    detail::Arm(FaultRule(FaultRule::Type::Next, op, status, count));
 }
 
 void FailNth(const std::string& operation, STATUS status, uint32_t k) {
     detail::Op op;
     if (k == 0 || !detail::OpByName(operation, &op))
         return;
-    FaultRule rule;
-    rule.type = FaultRule::Type::Nth;
-    rule.op = op;
-    rule.status = status;
-    rule.remaining = k;
-    std::lock_guard<std::mutex> lock(detail::gFaultMutex);
-    detail::ArmLocked(rule);
+    detail::Arm(FaultRule(FaultRule::Type::Nth, op, status, k));
 }
 
 void FailNoteOpen(const std::string& dbPath, NOTEID noteId, STATUS status, uint32_t count) {
     if (count == 0)
         return;
-    FaultRule rule;
-    rule.type = FaultRule::Type::NoteOpen;
-    rule.op = detail::Op::QIXNoteOpen;
-    rule.status = status;
-    rule.remaining = count;
+    FaultRule rule(FaultRule::Type::NoteOpen, detail::Op::QIXNoteOpen, status, count);
     rule.dbKey = detail::DatabaseKey(dbPath);
     rule.noteId = noteId;
-    std::lock_guard<std::mutex> lock(detail::gFaultMutex);
-    detail::ArmLocked(rule);
+    detail::Arm(std::move(rule));
 }
 
 void FailNthCall(uint64_t k, STATUS status, bool sticky) {
     if (k == 0)
         return;
-    FaultRule rule;
-    rule.type = FaultRule::Type::NthCall;
-    rule.status = status;
-    rule.remaining = k;
+    FaultRule rule(FaultRule::Type::NthCall, detail::Op::Count, status, k);
     rule.sticky = sticky;
-    std::lock_guard<std::mutex> lock(detail::gFaultMutex);
-    detail::ArmLocked(rule);
+    detail::Arm(std::move(rule));
 }
 
 void ClearFaults() {
@@ -286,29 +227,20 @@ uint64_t CallCount(const std::string& operation) {
     detail::Op op;
     if (!detail::OpByName(operation, &op))
         return 0;
-    uint64_t total = 0;
-    for (const auto& stripe : detail::gCounters) {
-        total += stripe.counts[static_cast<std::size_t>(op)].load(std::memory_order_relaxed);
-    }
-    return total;
+    return detail::CallsOf(static_cast<std::size_t>(op));
 }
 
 uint64_t TotalCallCount() {
     uint64_t total = 0;
-    for (const auto& stripe : detail::gCounters) {
-        for (const auto& count : stripe.counts)
-            total += count.load(std::memory_order_relaxed);
-    }
+    for (std::size_t i = 0; i < detail::kOpCount; ++i)
+        total += detail::CallsOf(i);
     return total;
 }
 
 std::map<std::string, uint64_t> CallCounts() {
     std::map<std::string, uint64_t> counts;
     for (std::size_t i = 0; i < detail::kOpCount; ++i) {
-        uint64_t total = 0;
-        for (const auto& stripe : detail::gCounters) {
-            total += stripe.counts[i].load(std::memory_order_relaxed);
-        }
+        const uint64_t total = detail::CallsOf(i);
         if (total > 0)
             counts[detail::kOpNames[i]] = total;
     }
