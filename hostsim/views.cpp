@@ -122,16 +122,36 @@ STATUS QIXSearch(DBHANDLE db, FORMULAHANDLE formula, const char* viewTitle, uint
         const uint64_t after = since != nullptr ? FromTimedate(*since) : 0;
         const uint64_t until = retUntil != nullptr ? ReadClock() : 0;
 
-        // The selection is fixed before the first callback, which may change the database.
+        // The selection is fixed before the first callback, which may change the database. It is
+        // taken a few hash buckets at a time, the database's lock released in between, so that a
+        // search over a large database holds off its updates no longer than a note look-up does,
+        // as a server's search does not stop the database's writers. A note stored meanwhile may
+        // or may not be selected; when the table is rehashed meanwhile the selection starts over.
+        constexpr std::size_t kBucketsPerHold = 256;
         std::vector<NOTEID> ids;
-        {
+        std::size_t bucketsSeen = 0;
+        for (std::size_t bucket = 0;;) {
             ReadLock lock(database.mutex);
-            for (const auto& [id, note] : database.notes) {
-                if ((note.noteClass & noteClassMask) != 0 &&
-                    (since == nullptr || FromTimedate(note.originatorId.sequenceTime) > after)) {
-                    ids.push_back(id);
+            const std::size_t buckets = database.notes.bucket_count();
+            if (buckets != bucketsSeen) {
+                ids.clear();
+                bucket = 0;
+                bucketsSeen = buckets;
+            }
+            const std::size_t end = std::min(bucket + kBucketsPerHold, buckets);
+            for (; bucket < end; ++bucket) {
+                for (auto it = database.notes.begin(bucket); it != database.notes.end(bucket);
+                     ++it) {
+                    const StoredNote& note = it->second;
+                    if ((note.noteClass & noteClassMask) != 0 &&
+                        (since == nullptr ||
+                         FromTimedate(note.originatorId.sequenceTime) > after)) {
+                        ids.push_back(it->first);
+                    }
                 }
             }
+            if (bucket >= buckets)
+                break;
         }
         std::sort(ids.begin(), ids.end());
         for (NOTEID id : ids) {
