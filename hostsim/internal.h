@@ -89,6 +89,8 @@ struct NoteSubject {
 bool EnterCall(Op op, STATUS* status, bool canFail = true,
                const NoteSubject* note = nullptr) noexcept;
 void ResetFaultsAndCounters() noexcept;
+// A HostCalls scope is open on this thread (host.h): its calls are the host's own.
+bool InHostCalls() noexcept;
 
 // Runs `body` for a STATUS function behind the gate; an exception becomes ERR_QIX_NO_MEMORY.
 template <typename Body>
