@@ -61,8 +61,8 @@ const char kQuickstartNext[] =
     "kovahost my.yaml\n"
     "  kovahost --lint my.yaml                check its profile documents before you deploy "
     "them\n"
-    "  kovahost --explain my.yaml             run it, saying after each change why each "
-    "connector wanted it or not\n"
+    "  kovahost --explain my.yaml             run it, saying why each change was captured or "
+    "not\n"
     "  docs/install.md, docs/event-database.md, docs/scenarios.md, docs/troubleshooting.md "
     "(man kovahost once installed)\n";
 
