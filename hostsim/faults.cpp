@@ -182,7 +182,7 @@ const char* OpName(Op op) noexcept {
 namespace {
 
 // The slow path of a call while some fault is armed, kept out of line so that the path every
-// call takes stays a counter increment and one load.
+// call takes stays a counter increment and two loads (the open HostCalls scopes, the armed flag).
 [[gnu::noinline]] bool EvaluateArmed(Op op, STATUS* status, const NoteSubject* note) noexcept {
     try {
         // The note's database is found before the fault lock is taken, so that no handle slot
