@@ -3,7 +3,8 @@
 // configuration in force under a pin. At DEBUG it walks every record and traces each comparison;
 // below DEBUG it asks the configuration's monitored-entry index, which answers what the walk would
 // at a cost that does not grow with the number of profiles. Allocates only the list nodes of
-// matched ids.
+// matched ids. The explanation walks the records too and asks the same entry test, so that it can
+// never answer otherwise than the filter.
 #include "capture/filter.h"
 
 #include <cstring>
@@ -43,8 +44,9 @@ const char* SkipBlanks(const char* text) noexcept {
 }
 
 // The "$TITLE" of the form named `formName` into `title`; left empty when the form cannot be
-// found or opened.
-void ReadFormTitle(DBHANDLE db, const char* formName, char (&title)[kFormTitleSize]) noexcept {
+// found or opened. Inlined into the filter, as when it was its only caller.
+[[gnu::always_inline]] inline void ReadFormTitle(DBHANDLE db, const char* formName,
+                                                 char (&title)[kFormTitleSize]) noexcept {
     title[0] = '\0';
     NOTEID formId = 0;
     if (TAVFindDesignNote(db, formName, NOTE_CLASS_FORM, &formId) != 0)
@@ -55,30 +57,60 @@ void ReadFormTitle(DBHANDLE db, const char* formName, char (&title)[kFormTitleSi
     ReadItemText(form.Get(), kTitleItem, title, kFormReadLimit);
 }
 
-// Does one monitored entry of a trigger profile match the event? The entry is compared where it
-// is stored: its path part is the whole entry, or the text before its first colon. `debug` says
-// whether DEBUG lines pass (fixed while the profile read lock is held), so that a walk at a lower
-// level formats nothing.
+// The tests of a trigger entry that remain once its path part is the event's path: its form part
+// (null: the entry has none, and any form is meant) against the form's title, then the event type.
+// The walk, the index and the explanation all decide with it; inlined, so that the index's
+// look-up costs what it did when the test was written out in it.
+[[gnu::always_inline]] inline MonitorVerdict MatchFormAndType(
+    const char* formPart, const char* title, int32_t eventType,
+    const TriggerProfile& profile) noexcept {
+    if (formPart != nullptr && (formPart[0] == '\0' || IsContainedInAlias(title, formPart) != 1))
+        return MonitorVerdict::kFormNotMatched;
+    if (IsEventTypeEnabled(eventType, &profile) != 1)
+        return MonitorVerdict::kEventTypeNotEnabled;
+    return MonitorVerdict::kWanted;
+}
+
+// One monitored entry of a trigger profile against the event, compared where it is stored: its
+// path part is the whole entry, or the text before its first colon, and must be the whole event
+// path. `formPart` gets the text after that colon, or null.
+MonitorVerdict MatchTriggerEntry(const char* entry, const char* eventPath, const char* title,
+                                 int32_t eventType, const TriggerProfile& profile,
+                                 const char** formPart) noexcept {
+    const size_t pathLength = std::strcspn(entry, ":");
+    *formPart = entry[pathLength] == ':' ? entry + pathLength + 1 : nullptr;
+    if (std::strncmp(entry, eventPath, pathLength) != 0 || eventPath[pathLength] != '\0')
+        return MonitorVerdict::kOtherDatabase;
+    return MatchFormAndType(*formPart, title, eventType, profile);
+}
+
+// One whole entry of the deprecated profile (never split at a colon) against the event.
+MonitorVerdict MatchConfigurationEntry(const char* entry, const char* eventPath, int32_t eventType,
+                                       const ConfigurationProfile& profile) noexcept {
+    if (std::strcmp(eventPath, entry) != 0)
+        return MonitorVerdict::kOtherDatabase;
+    return WantsEventType(eventType, profile) != 0 ? MonitorVerdict::kWanted
+                                                   : MonitorVerdict::kEventTypeNotEnabled;
+}
+
+// Does one monitored entry of a trigger profile match the event? `debug` says whether DEBUG lines
+// pass (fixed while the profile read lock is held), so that a walk at a lower level formats
+// nothing.
 bool TriggerEntryMatches(const EventContext& context, const char* eventPath, const char* title,
                          const char* entry, const TriggerProfile& profile, bool debug) noexcept {
-    const char* colon = std::strchr(entry, ':');
-    if (colon == nullptr) {
-        if (debug)
-            LogFormat(kLogDebug, "Comparing Database Paths: %s, %s\n", context.dbPath, entry);
-        return std::strcmp(entry, eventPath) == 0 &&
-               IsEventTypeEnabled(context.eventType, &profile) == 1;
-    }
     if (debug) {
-        LogFormat(kLogDebug,
-                  "Comparing Database Paths and Form Names: db_path=%s, form=%s, alias=%s, "
-                  "configuration=%s\n",
-                  context.dbPath, context.formName, title, entry);
+        if (std::strchr(entry, ':') == nullptr) {
+            LogFormat(kLogDebug, "Comparing Database Paths: %s, %s\n", context.dbPath, entry);
+        } else {
+            LogFormat(kLogDebug,
+                      "Comparing Database Paths and Form Names: db_path=%s, form=%s, alias=%s, "
+                      "configuration=%s\n",
+                      context.dbPath, context.formName, title, entry);
+        }
     }
-    const size_t pathLength = static_cast<size_t>(colon - entry);
-    const char* formPart = colon + 1;
-    return std::strncmp(entry, eventPath, pathLength) == 0 && eventPath[pathLength] == '\0' &&
-           formPart[0] != '\0' && IsContainedInAlias(title, formPart) == 1 &&
-           IsEventTypeEnabled(context.eventType, &profile) == 1;
+    const char* formPart = nullptr;
+    return MatchTriggerEntry(entry, eventPath, title, context.eventType, profile, &formPart) ==
+           MonitorVerdict::kWanted;
 }
 
 int WalkTriggerChain(const TriggerProfile* chain, EventContext* context, const char* eventPath,
@@ -112,7 +144,8 @@ int CheckConfigurationProfile(const ConfigurationProfile& profile, EventContext*
             continue;
         if (debug)
             LogFormat(kLogDebug, "Comparing Database Paths: %s, %s\n", context->dbPath, entry);
-        if (std::strcmp(eventPath, entry) == 0 && WantsEventType(context->eventType, profile)) {
+        if (MatchConfigurationEntry(entry, eventPath, context->eventType, profile) ==
+            MonitorVerdict::kWanted) {
             LogLine(kLogDebug, "Event is monitored!");
             KOVAListAddUniqueString(&context->connectorIds, profile.connectorID);
             return 1;
@@ -142,11 +175,8 @@ int MatchIndexed(const ProfileConfiguration& configuration, EventContext* contex
         }
         if (candidate.trigger == matched)
             continue;
-        const bool wanted = (candidate.formPart == nullptr ||
-                             (candidate.formPart[0] != '\0' &&
-                              IsContainedInAlias(title, candidate.formPart) == 1)) &&
-                            IsEventTypeEnabled(context->eventType, candidate.trigger) == 1;
-        if (wanted) {
+        if (MatchFormAndType(candidate.formPart, title, context->eventType, *candidate.trigger) ==
+            MonitorVerdict::kWanted) {
             KOVAListAddUniqueString(&context->connectorIds, candidate.trigger->connectorID);
             matched = candidate.trigger;
             result = 1;
@@ -185,6 +215,82 @@ int CheckIsEventMonitored(EventContext* context) noexcept {
                                 debug);
     }
     return CheckConfigurationProfile(configuration.configurationProfile, context, eventPath, debug);
+}
+
+ExplainOutcome ExplainEventMonitored(const EventContext& context, MonitorExplanationSink sink,
+                                     void* user) noexcept {
+    if (context.noteClass != NOTE_CLASS_DOCUMENT)
+        return ExplainOutcome::kNotADocument;
+    if (context.formName[0] == '\0')
+        return ExplainOutcome::kNoForm;
+
+    char title[kFormTitleSize];
+    ReadFormTitle(context.dbHandle, context.formName, title);
+    char eventPath[kNormalizedPathSize];
+    GetNormalizedDbPath(eventPath, sizeof eventPath, context.dbPath);
+
+    ConfigurationPin pin;
+    if (!pin.ok())
+        return ExplainOutcome::kUnpinned;
+    const ProfileConfiguration& configuration = *pin;
+    MonitorExplanation explanation{};
+    explanation.eventPath = eventPath;
+    explanation.formName = context.formName;
+    explanation.formTitle = title;
+    explanation.eventType = context.eventType;
+
+    // Each entry in the walk's order; the best verdict is the profile's, and the first entry to
+    // reach it is named. A wanted entry ends the profile, as in the walk.
+    auto consider = [&explanation](MonitorVerdict verdict, const char* entry,
+                                   const char* formPart) {
+        if (verdict > explanation.verdict) {
+            explanation.verdict = verdict;
+            explanation.entry = entry;
+            explanation.formPart = formPart;
+        }
+        return verdict == MonitorVerdict::kWanted;
+    };
+    auto begin = [&explanation](const char* connectorId, const char* const* monitored,
+                                int32_t monitoredNum) {
+        explanation.connectorId = connectorId;
+        explanation.verdict = MonitorVerdict::kOtherDatabase;
+        explanation.entry = nullptr;
+        explanation.formPart = nullptr;
+        explanation.monitored = monitored;
+        explanation.monitoredNum = monitored != nullptr && monitoredNum > 0 ? monitoredNum : 0;
+    };
+
+    if (configuration.pEventTriggerProfile == nullptr) {
+        const ConfigurationProfile& profile = configuration.configurationProfile;
+        begin(profile.connectorID, profile.monitored, profile.monitoredNum);
+        explanation.deprecatedProfile = true;
+        for (int32_t i = 0; i < explanation.monitoredNum; ++i) {
+            const char* entry = profile.monitored[i];
+            if (entry != nullptr &&
+                consider(MatchConfigurationEntry(entry, eventPath, context.eventType, profile),
+                         entry, nullptr)) {
+                break;
+            }
+        }
+        sink(user, explanation);
+        return ExplainOutcome::kExplained;
+    }
+    for (const TriggerProfile* profile = configuration.pEventTriggerProfile; profile != nullptr;
+         profile = profile->next) {
+        begin(profile->connectorID, profile->monitored, profile->monitoredNum);
+        for (int32_t i = 0; i < explanation.monitoredNum; ++i) {
+            const char* entry = profile->monitored[i];
+            if (entry == nullptr)
+                continue;
+            const char* formPart = nullptr;
+            const MonitorVerdict verdict =
+                MatchTriggerEntry(entry, eventPath, title, context.eventType, *profile, &formPart);
+            if (consider(verdict, entry, formPart))
+                break;
+        }
+        sink(user, explanation);
+    }
+    return ExplainOutcome::kExplained;
 }
 
 int IsContainedInAlias(const char* title, const char* name) noexcept {

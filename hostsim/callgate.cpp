@@ -1,7 +1,7 @@
 // The call gate of the stand-in server: per-operation call counters (striped per thread) and the
 // faults a host arms (next N calls, k-th call of one operation, k-th call of any, sticky, the next
-// N opens of one note); with no fault armed a call costs one counter increment and one atomic
-// load.
+// N opens of one note), and the host's own calls (HostCalls) that pass it uncounted; with no
+// fault armed and no such scope open a call costs one counter increment and two atomic loads.
 #include <array>
 #include <atomic>
 #include <cstdint>
@@ -144,7 +144,7 @@ const char* OpName(Op op) noexcept {
 namespace {
 
 // The slow path of a call while some fault is armed, kept out of line so that the path every
-// call takes stays a counter increment and one load.
+// call takes stays a counter increment and two loads (the open HostCalls scopes, the armed flag).
 [[gnu::noinline]] bool EvaluateArmed(Op op, STATUS* status, const NoteSubject* note) noexcept {
     try {
         // The note's database is found before the fault lock is taken, so that no handle slot
@@ -160,9 +160,20 @@ namespace {
     }
 }
 
+// Open HostCalls scopes on every thread, and on this one. A call looks at its thread's depth only
+// while some scope is open anywhere.
+std::atomic<uint32_t> gHostCallScopes{0};
+thread_local uint32_t tHostCallDepth = 0;
+
 }  // namespace
 
+bool InHostCalls() noexcept {
+    return gHostCallScopes.load(std::memory_order_relaxed) != 0 && tHostCallDepth != 0;
+}
+
 bool EnterCall(Op op, STATUS* status, bool canFail, const NoteSubject* note) noexcept {
+    if (InHostCalls())
+        return false;
     MyStripe().counts[static_cast<std::size_t>(op)].fetch_add(1, std::memory_order_relaxed);
     if (!canFail || !gFaultsArmed.load(std::memory_order_acquire))
         return false;
@@ -179,6 +190,16 @@ void ResetFaultsAndCounters() noexcept {
 namespace qixsim {
 
 using detail::FaultRule;
+
+HostCalls::HostCalls() noexcept {
+    ++detail::tHostCallDepth;
+    detail::gHostCallScopes.fetch_add(1, std::memory_order_relaxed);
+}
+
+HostCalls::~HostCalls() {
+    detail::gHostCallScopes.fetch_sub(1, std::memory_order_relaxed);
+    --detail::tHostCallDepth;
+}
 
 void FailNext(const std::string& operation, STATUS status, uint32_t count) {
     detail::Op op;

@@ -75,6 +75,8 @@ struct NoteSubject {
 // (may be null) is looked at only while some fault is armed.
 bool EnterCall(Op op, STATUS* status, bool canFail = true,
                const NoteSubject* note = nullptr) noexcept;
+// A HostCalls scope is open on this thread (host.h): its calls are the host's own.
+bool InHostCalls() noexcept;
 void ResetFaultsAndCounters() noexcept;
 
 // Runs `body` for a STATUS function behind the gate; an exception becomes ERR_QIX_NO_MEMORY.

@@ -64,6 +64,17 @@ bool ReadDigits(const std::string& text, std::size_t pos, std::size_t count, uns
 
 }  // namespace
 
+namespace {
+
+// The clock as the next read would answer it, the fixed clock not moved on (the host's own reads).
+uint64_t PeekClock() noexcept {
+    if (gFixedClock.load(std::memory_order_acquire))
+        return gFixedNext.load(std::memory_order_relaxed);
+    return ReadClock();
+}
+
+}  // namespace
+
 uint64_t ReadClock() noexcept {
     if (gFixedClock.load(std::memory_order_acquire)) {
         return gFixedNext.fetch_add(1, std::memory_order_relaxed);
@@ -103,7 +114,7 @@ using namespace qixsim::detail;
 void OSCurrentTIMEDATE(TIMEDATE* retTime) {
     STATUS unused = 0;
     EnterCall(Op::OSCurrentTIMEDATE, &unused, false);
-    const uint64_t now = ReadClock();
+    const uint64_t now = InHostCalls() ? PeekClock() : ReadClock();
     if (retTime != nullptr)
         *retTime = ToTimedate(now);
 }

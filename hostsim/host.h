@@ -71,6 +71,21 @@ QIXAPI STATUS NewNote(DBHANDLE db, NOTEHANDLE* retNote);  // unsaved document, l
 QIXAPI STATUS NoteIdOf(NOTEHANDLE note, NOTEID* retNoteId);
 QIXAPI STATUS CloseHandle(QIXHANDLE handle);  // any kind of handle
 
+// ---- Server API calls on the host's behalf
+// ------------------------------------------------------- While a HostCalls scope is open on a
+// thread, the server API calls made on that thread are the host's own, like the host-side calls
+// above: they are not counted and no armed fault applies to them. So that they leave nothing else a
+// test or scenario looks at, they also read the fixed clock without moving it on and keep no log
+// database entry. Other threads are not affected; scopes nest. Costs every server API call one
+// relaxed atomic load while no scope is open.
+class QIXAPI HostCalls {
+  public:
+    HostCalls() noexcept;
+    ~HostCalls();
+    HostCalls(const HostCalls&) = delete;
+    HostCalls& operator=(const HostCalls&) = delete;
+};
+
 // ---- Note operations (raise notifications) --------------------------------------------------
 // Each runs through the server API and so calls the registered handlers before (stage 0) and
 // after (stage 1) the operation. A non-zero `forcedStatus` makes the operation fail with that

@@ -64,6 +64,8 @@ STATUS LogEventTextNoConsole(const char* format, QIXHANDLE module, unsigned int 
     if (format == nullptr || module != QIX_NULLHANDLE || additionalError != 0) {
         return ERR_QIX_BAD_ARGUMENT;
     }
+    if (InHostCalls())
+        return 0;  // the host's own line: nothing kept
     std::string text;
     va_list arguments;
     va_start(arguments, additionalError);

@@ -1,7 +1,8 @@
 // The monitoring filter: rejection of non-documents, path entries, form aliases, entry syntax
 // (empty form part, drive-letter colon), duplicate connector ids, the trigger chain against the
-// deprecated configuration profile, event types, a refresh racing the filter, and the index that
-// answers below DEBUG against the walk over random profile sets.
+// deprecated configuration profile, event types, a refresh racing the filter, the index that
+// answers below DEBUG against the walk over random profile sets, and the explanation of each
+// profile's verdict against both.
 #include "capture/filter.h"
 
 #include <gtest/gtest.h>
@@ -10,8 +11,10 @@
 #include <cstdio>
 #include <cstring>
 #include <random>
+#include <set>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -60,6 +63,37 @@ class MonitoringFilterTest : public ::testing::Test {
         }
         kovatest::AddTrigger({{entry}, 1, 1, 1, "c"});
         return kova::CheckIsEventMonitored(Context("orders.qix", form));
+    }
+
+    // One profile's explanation, copied out of the call; a null text shows as "(null)".
+    struct Explained {
+        std::string connector;
+        bool deprecated;
+        kova::MonitorVerdict verdict;
+        std::string entry;
+        std::string formPart;
+        std::string title;
+        bool operator==(const Explained& other) const {
+            return std::tie(connector, deprecated, verdict, entry, formPart, title) ==
+                   std::tie(other.connector, other.deprecated, other.verdict, other.entry,
+                            other.formPart, other.title);
+        }
+    };
+    static std::vector<Explained> Explain(const EventContext& context,
+                                          kova::ExplainOutcome* outcome = nullptr) {
+        std::vector<Explained> all;
+        const kova::ExplainOutcome answered = kova::ExplainEventMonitored(
+            context,
+            [](void* user, const kova::MonitorExplanation& e) noexcept {
+                auto text = [](const char* value) { return std::string(value ? value : "(null)"); };
+                static_cast<std::vector<Explained>*>(user)->push_back(
+                    {e.connectorId, e.deprecatedProfile, e.verdict, text(e.entry), text(e.formPart),
+                     e.formTitle});
+            },
+            &all);
+        if (outcome != nullptr)
+            *outcome = answered;
+        return all;
     }
 
     DBHANDLE db_ = 0;
@@ -227,6 +261,79 @@ TEST_F(MonitoringFilterTest, EventTypeMustBeWantedAndAnUnknownTypeNeverIs) {
     std::free(profile);
 }
 
+// The explanation gives each profile the verdict of its best entry and names the first entry that
+// reached it, one row per reason; profiles come in chain order, and without a trigger profile the
+// deprecated one answers alone. Non-documents and formless notes are turned away before.
+TEST_F(MonitoringFilterTest, ExplanationGivesEachProfileItsVerdictAndTheEntryThatReachedIt) {
+    using kova::MonitorVerdict;
+    struct Row {
+        std::vector<std::string> entries;
+        int32_t updateEnabled;
+        MonitorVerdict verdict;
+        const char* entry;
+        const char* formPart;
+    };
+    const Row rows[] = {
+        {{"other.qix", "orders.qix ", "sales/orders.qix:Order"},
+         1,
+         MonitorVerdict::kOtherDatabase,
+         "(null)",
+         "(null)"},
+        {{"other.qix:Order", "orders.qix:", "orders.qix:Invoice"},
+         1,
+         MonitorVerdict::kFormNotMatched,
+         "orders.qix:",
+         ""},
+        {{"orders.qix:Invoice", "orders.qix:Purchase Order", "orders.qix"},
+         0,
+         MonitorVerdict::kEventTypeNotEnabled,
+         "orders.qix:Purchase Order",
+         "Purchase Order"},
+        {{"orders.qix:order", "orders.qix:  Order", "orders.qix"},
+         1,
+         MonitorVerdict::kWanted,
+         "orders.qix:  Order",
+         "  Order"},
+    };
+    for (const Row& row : rows) {
+        {
+            kova::ProfileEdit edit;
+            kova::CleanUpEventTriggerProfile();
+        }
+        kovatest::AddTrigger({row.entries, 1, row.updateEnabled, 1, "c"});
+        EventContext* context = Context();
+        const std::vector<Explained> explained = Explain(*context);
+        EXPECT_EQ(explained, (std::vector<Explained>{{"c", false, row.verdict, row.entry,
+                                                      row.formPart, "Order; Purchase Order"}}))
+            << row.entries.front();
+        EXPECT_EQ(kova::CheckIsEventMonitored(context), row.verdict == MonitorVerdict::kWanted);
+    }
+
+    kovatest::AddTrigger({{}, 1, 1, 1, "newest"});
+    const std::vector<Explained> chain = Explain(*Context());
+    ASSERT_EQ(chain.size(), 2u);
+    EXPECT_EQ(chain[0].connector, "newest");
+    EXPECT_EQ(chain[0].verdict, MonitorVerdict::kOtherDatabase);  // no entries at all
+    EXPECT_EQ(chain[1].verdict, MonitorVerdict::kWanted);
+
+    {
+        kova::ProfileEdit edit;
+        kova::CleanUpEventTriggerProfile();
+    }
+    kovatest::SetConfigurationProfile({{"orders.qix:Order", "orders.qix"}, 1, 0, 1, "legacy"});
+    EXPECT_EQ(Explain(*Context()),
+              (std::vector<Explained>{{"legacy", true, MonitorVerdict::kEventTypeNotEnabled,
+                                       "orders.qix", "(null)", "Order; Purchase Order"}}));
+
+    kova::ExplainOutcome outcome = kova::ExplainOutcome::kExplained;
+    EXPECT_TRUE(
+        Explain(*Context("orders.qix", "Order", kova::kEventTypeUpdate, NOTE_CLASS_FORM), &outcome)
+            .empty());
+    EXPECT_EQ(outcome, kova::ExplainOutcome::kNotADocument);
+    EXPECT_TRUE(Explain(*Context("orders.qix", ""), &outcome).empty());
+    EXPECT_EQ(outcome, kova::ExplainOutcome::kNoForm);
+}
+
 // Below DEBUG the filter answers from the index of the monitored entries, at DEBUG it walks every
 // record: over random profile sets and changes both give the same result and the same connector
 // ids in the same order. The first set pins an entry whose path part is a prefix of the event's
@@ -282,6 +389,15 @@ TEST_F(MonitoringFilterTest, IndexAnswersWhatTheWalkAnswers) {
             const auto walked = answer(kova::kLogDebug, path, form, type);
             const auto indexed = answer(kova::kLogInfo, path, form, type);
             EXPECT_EQ(indexed, walked)
+                << "round " << round << ", " << path << ", " << form << ", type " << type;
+            // The explanation marks wanted exactly the profiles whose ids the filter collects.
+            std::set<std::string> explained;
+            for (const Explained& profile : Explain(*Context(path, form, type))) {
+                if (profile.verdict == kova::MonitorVerdict::kWanted)
+                    explained.insert(profile.connector);
+            }
+            contexts_.pop_back();
+            EXPECT_EQ(explained, std::set<std::string>(walked.second.begin(), walked.second.end()))
                 << "round " << round << ", " << path << ", " << form << ", type " << type;
             if (round == 0 && change == 0) {
                 EXPECT_EQ(walked.first, 0);

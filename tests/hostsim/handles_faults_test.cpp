@@ -1,5 +1,8 @@
 // Handles and faults of the stand-in server: reuse, kinds, exhaustion and Reset; failing calls by
-// count, by position, sticky and on one note, their failure values, and the call counters.
+// count, by position, sticky and on one note, their failure values, the call counters, and the
+// host's own calls in a HostCalls scope.
+#include <thread>
+
 #include "tests/hostsim/hostsim_fixture.h"
 
 namespace hostsimtest {
@@ -197,6 +200,28 @@ TEST_F(FaultsTest, NthCallStickyAndCounters) {
     EXPECT_EQ(1, QIXItemGetTextListEntries(note, "A"));          // other operations do not
     EXPECT_EQ((std::vector<std::string>{"QIXNoteGetInfo", "QIXNoteGetInfo"}),
               qixsim::FaultsInjected());
+
+    // In a HostCalls scope this thread's calls are the host's: not counted, not failed, the fixed
+    // clock read but not moved on, no log entry kept. Another thread's calls are as ever.
+    const uint64_t counted = qixsim::TotalCallCount();
+    TIMEDATE first{};
+    TIMEDATE second{};
+    {
+        const qixsim::HostCalls host;
+        const qixsim::HostCalls nested;
+        EXPECT_EQ(0, QIXNoteGetInfo(note, NOTE_INFO_ID, &id));
+        OSCurrentTIMEDATE(&first);
+        OSCurrentTIMEDATE(&second);
+        EXPECT_EQ(0, LogEventTextNoConsole("%s", QIX_NULLHANDLE, 0, "not kept"));
+        std::thread([&] { EXPECT_EQ(0x0444, QIXNoteGetInfo(note, NOTE_INFO_ID, &id)); }).join();
+    }
+    EXPECT_EQ(Hundredths(first), Hundredths(second));
+    EXPECT_TRUE(qixsim::LogEntries().empty());
+    EXPECT_EQ(counted + 1, qixsim::TotalCallCount());
+    EXPECT_EQ(0x0444, QIXNoteGetInfo(note, NOTE_INFO_ID, &id));  // the scope is closed
+    OSCurrentTIMEDATE(&second);  // the read the scope's reads did not use up
+    EXPECT_EQ(Hundredths(first), Hundredths(second));
+    EXPECT_EQ(4u, qixsim::FaultsInjected().size());
 
     qixsim::ResetCallCounts();
     EXPECT_EQ(0u, qixsim::TotalCallCount());

@@ -1,14 +1,22 @@
 // kovahost as a program: the quickstart without arguments, command-line mistakes, an add-in that
-// cannot be loaded, and where the load step's rate goes with a fixed and with the system clock.
+// cannot be loaded, where the load step's rate goes with a fixed and with the system clock, and
+// --explain's verdicts against the Event documents written.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <yaml-cpp/yaml.h>
+
 #include <cstdio>
 #include <fstream>
+#include <map>
 #include <nlohmann/json.hpp>
+#include <regex>
+#include <set>
 #include <sstream>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -70,6 +78,7 @@ TEST(KovahostCli, WithoutArgumentsRunsTheQuickstartExample) {
     EXPECT_EQ(next.rfind("\nNext:\n", 0), 0u) << next;
     EXPECT_NE(next.find("kovahost --show-quickstart"), std::string::npos);
     EXPECT_NE(next.find("kovahost --lint"), std::string::npos);
+    EXPECT_NE(next.find("kovahost --explain"), std::string::npos);
     EXPECT_NE(next.find("docs/install.md"), std::string::npos);
     EXPECT_NE(quickstart.out.find("Event Listener initialization complete.\n"), std::string::npos);
     EXPECT_NE(quickstart.out.find("KOVA:INFO:Updating event table: "), std::string::npos);
@@ -97,6 +106,9 @@ TEST(KovahostCli, CommandLineMistakesAreBadInputAndRunNothing) {
          "options)\n"},
         {"--check --lint x.yaml",
          "kovahost: give --check or --lint, not both (kovahost --help lists the options)\n"},
+        {"--lint --explain x.yaml",
+         "kovahost: --explain runs a scenario; --check and --lint run nothing (kovahost --help "
+         "lists the options)\n"},
         {"--lint",
          "kovahost: --lint needs at least one FILE ('-' for standard input) (kovahost "
          "--help lists the options)\n"},
@@ -205,6 +217,106 @@ TEST(KovahostCli, JsonGivesOnlyJsonLinesForEveryExample) {
                              "ERR_QIX_DB_NOT_FOUND masked); 8 hooks registered\"}"),
               std::string::npos)
         << start.out;
+}
+
+// --explain over every example, with the event table printed after each step: a connector whose
+// profile wanted a note's change has exactly one Event document of that type from that step, every
+// other connector none. A step the host reports as failed writes none; one in which an injected
+// failure fired may write fewer, never others. Without its explain lines the output is the plain
+// run's: kovahost's own copy of the add-in disturbs nothing the scenario shows.
+TEST(KovahostCli, ExplainAgreesWithTheEventDocumentsOfEveryExample) {
+    using Key = std::pair<std::string, std::string>;  // connector id, event type
+    size_t wantedChecked = 0;
+    size_t unwantedChecked = 0;
+    for (const char* name : {"quickstart", "basic", "faults", "json", "load", "profiles"}) {
+        SCOPED_TRACE(name);
+        const std::string example = std::string(KOVA_EXAMPLES_DIR) + "/" + name + ".yaml";
+        YAML::Node scenario = YAML::LoadFile(example);
+        YAML::Node steps(YAML::NodeType::Sequence);
+        for (const YAML::Node& step : scenario["steps"]) {
+            steps.push_back(step);
+            steps.push_back(YAML::Load("{print: events}"));
+        }
+        scenario["steps"] = steps;
+        YAML::Emitter emitter;
+        emitter << scenario;
+        const RunResult run =
+            Kovahost("--explain --json " + WriteScenario("explain.yaml", emitter.c_str()));
+        ASSERT_EQ(run.status, 0) << run.err;
+
+        std::map<Key, int> wanted;
+        std::set<std::string> unwanted;
+        bool operation = false, failed = false, faulted = false, printing = false;
+        std::vector<nlohmann::json> table;
+        size_t seen = 0;
+        std::istringstream lines(run.out);
+        for (std::string line; std::getline(lines, line);) {
+            const nlohmann::json record = nlohmann::json::parse(line);
+            if (record.contains("heading")) {
+                const std::string heading = record.at("heading").get<std::string>();
+                printing = heading.rfind("print: the event table", 0) == 0;
+                if (printing) {
+                    table.clear();
+                    continue;
+                }
+                operation = heading.rfind("create", 0) == 0 || heading.rfind("update", 0) == 0 ||
+                            heading.rfind("delete", 0) == 0;
+                wanted.clear();
+                unwanted.clear();
+                failed = faulted = false;
+            } else if (record.contains("explain") && record["explain"].contains("connector")) {
+                const nlohmann::json& verdict = record.at("explain");
+                const std::string connector = verdict.at("connector").get<std::string>();
+                if (verdict.at("wanted").get<bool>()) {
+                    ++wanted[{connector, verdict.at("type").get<std::string>()}];
+                } else {
+                    unwanted.insert(connector);
+                }
+            } else if (printing && record.contains("Form") && record.at("Form") == "Event") {
+                table.push_back(record);
+            } else if (printing && record.contains("result")) {  // the table's end
+                std::map<Key, int> written;
+                for (size_t i = seen; i < table.size(); ++i) {
+                    ++written[{table[i].at("ConnectorId").get<std::string>(),
+                               table[i].at("EventType").get<std::string>()}];
+                }
+                seen = table.size();
+                if (!operation)
+                    continue;
+                operation = false;  // checked once, by the table printed right after it
+                if (failed) {
+                    EXPECT_TRUE(written.empty()) << line;
+                } else if (faulted) {
+                    for (const auto& [key, count] : written)
+                        EXPECT_LE(count, wanted[key]) << key.first << " " << key.second;
+                } else {
+                    EXPECT_EQ(written, wanted);
+                    for (const auto& entry : wanted)
+                        wantedChecked += static_cast<size_t>(entry.second);
+                    unwantedChecked += unwanted.size();
+                }
+            } else if (record.contains("result")) {
+                const std::string result = record.at("result").get<std::string>();
+                failed = failed || result.rfind("the host reported", 0) == 0 ||
+                         result.rfind("failed with", 0) == 0;
+                faulted = faulted || result.rfind("injected failures that fired", 0) == 0;
+            }
+        }
+
+        const RunResult plain = Kovahost(example);
+        const RunResult explained = Kovahost("--explain " + example);
+        std::string kept;
+        std::istringstream explainedLines(explained.out);
+        for (std::string line; std::getline(explainedLines, line);) {
+            if (line.rfind("explain:", 0) != 0)
+                kept += line + "\n";
+        }
+        const std::regex address("pEventTriggerProfile=[0-9]+");
+        EXPECT_EQ(std::regex_replace(kept, address, "<address>"),
+                  std::regex_replace(plain.out, address, "<address>"));
+    }
+    EXPECT_GT(wantedChecked, 10u);
+    EXPECT_GT(unwantedChecked, 2u);
 }
 
 TEST(KovahostCli, AnAddinThatCannotBeLoadedStopsTheRunBeforeAnyStep) {

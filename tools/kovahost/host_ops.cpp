@@ -12,12 +12,14 @@ STATUS OpenDb(const std::string& path, HostHandle* db) {
     return status;
 }
 
-STATUS CreateNote(DBHANDLE db, const qixsim::Items& items, bool extended, STATUS forced,
-                  NOTEID* id) {
+STATUS CreateNote(DBHANDLE db, const qixsim::Items& items, bool extended, STATUS forced, NOTEID* id,
+                  const BeforeStore& beforeStore) {
     HostHandle note;
     STATUS status = qixsim::NewNote(db, note.Out());
     if (status == 0)
         status = qixsim::SetItems(note.Get(), items);
+    if (status == 0 && beforeStore)
+        beforeStore(note.Get());
     if (status == 0)
         status = qixsim::StoreNote(note.Get(), extended, forced);
     if (status == 0)
@@ -25,12 +27,14 @@ STATUS CreateNote(DBHANDLE db, const qixsim::Items& items, bool extended, STATUS
     return status;
 }
 
-STATUS UpdateNote(DBHANDLE db, NOTEID id, const qixsim::Items& items, bool extended,
-                  STATUS forced) {
+STATUS UpdateNote(DBHANDLE db, NOTEID id, const qixsim::Items& items, bool extended, STATUS forced,
+                  const BeforeStore& beforeStore) {
     HostHandle note;
     STATUS status = qixsim::OpenNote(db, id, note.Out());
     if (status == 0)
         status = qixsim::SetItems(note.Get(), items);
+    if (status == 0 && beforeStore)
+        beforeStore(note.Get());
     if (status == 0)
         status = qixsim::StoreNote(note.Get(), extended, forced);
     return status;

@@ -1,6 +1,7 @@
 // kovahost: builds a stand-in server from a scenario, loads the add-in into it as the server
-// does, and runs the scenario's steps. Without a scenario it runs the quickstart. Also checks
-// scenarios (--check) and the profile documents they hold (--lint). This file owns the command
+// does, and runs the scenario's steps (with --explain, saying why each profile wanted each change
+// or not). Without a scenario it runs the quickstart. Also checks scenarios (--check) and the
+// profile documents they hold (--lint). This file owns the command
 // line: the options, the files named on it and the exit status.
 #include <algorithm>
 #include <cstdio>
@@ -25,7 +26,7 @@
 namespace {
 
 const char kUsage[] =
-    "usage: kovahost [--addin=PATH] [--json] [SCENARIO.yaml]\n"
+    "usage: kovahost [--addin=PATH] [--json] [--explain] [SCENARIO.yaml]\n"
     "       kovahost --check [--json] FILE...\n"
     "       kovahost --lint [--json] FILE...\n"
     "       kovahost --show-quickstart | --version | --help\n"
@@ -39,6 +40,8 @@ const char kUsage[] =
     "  --addin=PATH       the add-in library to load (default: the one installed or built\n"
     "                     beside kovahost); '--addin PATH' works too\n"
     "  --json             every line of standard output is a JSON object\n"
+    "  --explain          after each create, update, delete and delete-many, one line per\n"
+    "                     trigger profile: whether it wanted the change and, if not, why\n"
     "  --check            read and check each scenario, run nothing\n"
     "  --lint             check the profile documents of each scenario's kovaevents.qix\n"
     "                     against the databases and forms it defines; run nothing\n"
@@ -58,6 +61,8 @@ const char kQuickstartNext[] =
     "kovahost my.yaml\n"
     "  kovahost --lint my.yaml                check its profile documents before you deploy "
     "them\n"
+    "  kovahost --explain my.yaml             run it, saying why each change was captured or "
+    "not\n"
     "  docs/install.md, docs/event-database.md, docs/scenarios.md, docs/troubleshooting.md "
     "(man kovahost once installed)\n";
 
@@ -70,13 +75,10 @@ struct Option {
     bool takesValue;
 };
 
-constexpr Option kOptions[] = {{"--addin", true},
-                               {"--json", false},
-                               {"--check", false},
-                               {"--lint", false},
-                               {"--show-quickstart", false},
-                               {"--version", false},
-                               {"--help", false}};
+constexpr Option kOptions[] = {{"--addin", true},    {"--json", false},
+                               {"--explain", false}, {"--check", false},
+                               {"--lint", false},    {"--show-quickstart", false},
+                               {"--version", false}, {"--help", false}};
 
 // Edits between two option names (for the hint after an unknown option).
 size_t Distance(const std::string& a, const std::string& b) {
@@ -240,6 +242,8 @@ int Main(int argc, char** argv) {
             options.addinPath = value;
         } else if (name == "--json") {
             options.json = true;
+        } else if (name == "--explain") {
+            options.explain = true;
         } else if (name == "--check" || name == "--lint") {
             const Mode wanted = name == "--check" ? Mode::kCheck : Mode::kLint;
             if (mode != Mode::kRun && mode != wanted)
@@ -272,6 +276,8 @@ int Main(int argc, char** argv) {
         return kovahost::kExitDone;
     }
     if (mode == Mode::kCheck || mode == Mode::kLint) {
+        if (options.explain)
+            return BadUsage("--explain runs a scenario; --check and --lint run nothing");
         if (files.empty())
             return BadUsage(std::string(mode == Mode::kCheck ? "--check" : "--lint") +
                             " needs at least one FILE ('-' for standard input)");

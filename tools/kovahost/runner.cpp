@@ -1,10 +1,13 @@
 // Runs the steps of a scenario (see runner.h). Each step prints a heading saying what the host
-// does, then whatever the add-in prints while it happens, then "->" lines with the outcome.
+// does, then whatever the add-in prints while it happens, then "->" lines with the outcome, and
+// with --explain the "explain:" lines of each note the step changed.
 #include "tools/kovahost/runner.h"
 
 #include <algorithm>
 #include <cstdio>
+#include <vector>
 
+#include "tools/kovahost/explain.h"
 #include "tools/kovahost/host_ops.h"
 #include "tools/kovahost/load_step.h"
 #include "tools/kovahost/output.h"
@@ -89,6 +92,12 @@ class StepRunner {
   private:
     void RunStep(size_t number, const Step& step) {
         const size_t faultsBefore = qixsim::FaultsInjected().size();
+        const bool operation = step.kind == StepKind::kCreate || step.kind == StepKind::kUpdate ||
+                               step.kind == StepKind::kDelete || step.kind == StepKind::kDeleteMany;
+        // The add-in sees an operation only through the hooks its start registered.
+        const bool hooked = qixsim::RegistrationCount() > 0;
+        explaining_ = options_.explain && operation && hooked;
+        explained_.clear();
         switch (step.kind) {
             case StepKind::kStart:
                 Start(number);
@@ -128,6 +137,26 @@ class StepRunner {
                 break;
         }
         ReportFaults(faultsBefore);
+        if (options_.explain && operation && !hooked) {
+            out_.Record(
+                "explain: the add-in has registered no hook (no start step ran): it sees "
+                "nothing of this step",
+                Json{{"explain", Json{{"skipped", "the add-in has registered no hook"}}}});
+        }
+        for (const NoteExplanation& explanation : explained_)
+            PrintExplanation(out_, explanation);
+    }
+
+    // What to call before a note is stored: with --explain, records the filter's verdicts on it.
+    BeforeStore ExplainStoreHook() {
+        if (!explaining_)
+            return nullptr;
+        return [this](NOTEHANDLE note) { explained_.push_back(ExplainStore(note)); };
+    }
+
+    void ExplainBeforeDelete(DBHANDLE db, NOTEID id) {
+        if (explaining_)
+            explained_.push_back(ExplainDelete(db, id));
     }
 
     // Names the injected failures that fired during the step, runs of one operation counted.
@@ -170,7 +199,8 @@ class StepRunner {
         NOTEID id = 0;
         STATUS status = OpenDb(step.db, &db);
         if (status == 0)
-            status = CreateNote(db.Get(), step.items, step.extended, step.status, &id);
+            status = CreateNote(db.Get(), step.items, step.extended, step.status, &id,
+                                ExplainStoreHook());
         if (!step.note.empty())
             names_[step.note] = NoteRef{step.db, status == 0 ? id : 0};
         Outcome(step, status, "stored as note " + NoteIdText(id), "nothing was stored");
@@ -185,7 +215,8 @@ class StepRunner {
         HostHandle db;
         STATUS status = OpenDb(note.db, &db);
         if (status == 0)
-            status = UpdateNote(db.Get(), note.id, step.items, step.extended, step.status);
+            status = UpdateNote(db.Get(), note.id, step.items, step.extended, step.status,
+                                ExplainStoreHook());
         Outcome(step, status, "stored", "the note is unchanged");
     }
 
@@ -197,8 +228,10 @@ class StepRunner {
             return out_.Result("skipped: " + step.note + " was never stored");
         HostHandle db;
         STATUS status = OpenDb(note.db, &db);
-        if (status == 0)
+        if (status == 0) {
+            ExplainBeforeDelete(db.Get(), note.id);
             status = qixsim::DeleteNote(db.Get(), note.id, step.status);
+        }
         Outcome(step, status, "deleted", "the note is still there");
     }
 
@@ -220,8 +253,11 @@ class StepRunner {
             return out_.Result("skipped: none of the notes was ever stored");
         HostHandle db;
         STATUS status = OpenDb(dbPath, &db);
-        if (status == 0)
+        if (status == 0) {
+            for (const NOTEID id : ids)
+                ExplainBeforeDelete(db.Get(), id);
             status = qixsim::DeleteNotes(db.Get(), ids, step.status);
+        }
         Outcome(step, status, Count(ids.size(), "note", "notes") + " deleted",
                 "the notes are still there");
     }
@@ -336,6 +372,8 @@ class StepRunner {
     const Output& out_;
     size_t expectations_ = 0;
     size_t failed_ = 0;
+    bool explaining_ = false;                 // --explain, for the step under way
+    std::vector<NoteExplanation> explained_;  // its notes, printed after its own output
 };
 
 }  // namespace

@@ -20,6 +20,7 @@ enum ExitStatus : int {
 struct RunOptions {
     std::string addinPath;  // the library to load at `start`
     bool json = false;      // every record as a JSON object
+    bool explain = false;   // after each note operation, every profile's verdict on it
 };
 
 // Runs `plan` and answers the exit status.
