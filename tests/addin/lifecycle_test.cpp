@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 #include "addin/notetable.h"
+#include "profile/refresh.h"
 #include "tests/support/testsupport.h"
 
 namespace {
@@ -37,9 +39,17 @@ TEST(Lifecycle, UnloadEmptiesStateAndDeregistersThenAStartRegistersAnew) {
     kova::EventContext context{};
     kova::AddNoteEntryV75(kova::hDeleteNoteTable, context);
 
+    const kova::ProfileFlags flags = kova::profileFlags();
     kovasupport::StdoutCapture console;
     kova::CleanUp();
     EXPECT_EQ(kova::gHooksRegistered.load(), 0);
+    EXPECT_EQ(kova::pEventTriggerProfile(), nullptr);
+    // profileFlags stays: a notification before the deregistration finds nothing changed and
+    // reads nothing, so no trigger chain is built that nobody would free.
+    EXPECT_EQ(std::memcmp(&kova::profileFlags(), &flags, sizeof flags), 0);
+    const uint64_t searches = qixsim::CallCount("QIXSearch");
+    EXPECT_EQ(kova::ReadProfile(), 0);
+    EXPECT_EQ(qixsim::CallCount("QIXSearch"), searches);
     EXPECT_EQ(kova::pEventTriggerProfile(), nullptr);
     EXPECT_EQ(kova::hDeleteNoteTable, nullptr);
     EXPECT_EQ(qixsim::RegistrationCount(), 8u);  // CleanUp deregisters nothing

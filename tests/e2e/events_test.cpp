@@ -19,13 +19,20 @@ std::string PickFields(NOTEID id) {
 }
 
 // The last named parameter is an unsigned int: va_start after a promoted type is undefined.
+// Every call passes at least one argument; the handler reads a copy of the list, so the host's
+// own list still yields the first argument afterwards.
 STATUS CallHandler(uint16_t notificationId, uint16_t stage, unsigned status, ...) {
+    va_list passed;
+    va_start(passed, status);
+    const unsigned first = va_arg(passed, unsigned);
+    va_end(passed);
     EMRECORD record;
     record.notificationId = notificationId;
     record.stage = stage;
     record.status = static_cast<uint16_t>(status);
     va_start(record.arguments, status);
     STATUS answer = LoadAddin().handler(&record);
+    EXPECT_EQ(va_arg(record.arguments, unsigned), first) << "the host's argument list was advanced";
     va_end(record.arguments);
     return answer;
 }
