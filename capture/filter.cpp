@@ -117,18 +117,13 @@ int WalkTriggerChain(const TriggerProfile* chain, EventContext* context, const c
                      const char* title, bool debug) noexcept {
     int result = 0;
     for (const TriggerProfile* profile = chain; profile != nullptr; profile = profile->next) {
-        if (profile->monitored == nullptr)
-            continue;
-        for (int32_t i = 0; i < profile->monitoredNum; ++i) {
-            const char* entry = profile->monitored[i];
-            if (entry == nullptr)
-                continue;
-            if (TriggerEntryMatches(*context, eventPath, title, entry, *profile, debug)) {
-                LogLine(kLogDebug, "Event is monitored!");
-                KOVAListAddUniqueString(&context->connectorIds, profile->connectorID);
-                result = 1;
-                break;  // the rest of this profile's entries are not examined
-            }
+        // The rest of a profile's entries are not examined once one matched.
+        if (FindMonitoredEntry(profile->monitored, profile->monitoredNum, [&](const char* entry) {
+                return TriggerEntryMatches(*context, eventPath, title, entry, *profile, debug);
+            })) {
+            LogLine(kLogDebug, "Event is monitored!");
+            KOVAListAddUniqueString(&context->connectorIds, profile->connectorID);
+            result = 1;
         }
     }
     return result;
@@ -136,22 +131,19 @@ int WalkTriggerChain(const TriggerProfile* chain, EventContext* context, const c
 
 int CheckConfigurationProfile(const ConfigurationProfile& profile, EventContext* context,
                               const char* eventPath, bool debug) noexcept {
-    if (profile.monitoredNum < 1 || profile.monitored == nullptr)
+    if (profile.monitoredNum < 1)
         return 0;
-    for (int32_t i = 0; i < profile.monitoredNum; ++i) {
-        const char* entry = profile.monitored[i];
-        if (entry == nullptr)
-            continue;
-        if (debug)
-            LogFormat(kLogDebug, "Comparing Database Paths: %s, %s\n", context->dbPath, entry);
-        if (MatchConfigurationEntry(entry, eventPath, context->eventType, profile) ==
-            MonitorVerdict::kWanted) {
-            LogLine(kLogDebug, "Event is monitored!");
-            KOVAListAddUniqueString(&context->connectorIds, profile.connectorID);
-            return 1;
-        }
+    if (!FindMonitoredEntry(profile.monitored, profile.monitoredNum, [&](const char* entry) {
+            if (debug)
+                LogFormat(kLogDebug, "Comparing Database Paths: %s, %s\n", context->dbPath, entry);
+            return MatchConfigurationEntry(entry, eventPath, context->eventType, profile) ==
+                   MonitorVerdict::kWanted;
+        })) {
+        return 0;
     }
-    return 0;
+    LogLine(kLogDebug, "Event is monitored!");
+    KOVAListAddUniqueString(&context->connectorIds, profile.connectorID);
+    return 1;
 }
 
 // The walk's answer from the index: the candidates are the entries whose path part is the event
@@ -264,30 +256,22 @@ ExplainOutcome ExplainEventMonitored(const EventContext& context, MonitorExplana
         const ConfigurationProfile& profile = configuration.configurationProfile;
         begin(profile.connectorID, profile.monitored, profile.monitoredNum);
         explanation.deprecatedProfile = true;
-        for (int32_t i = 0; i < explanation.monitoredNum; ++i) {
-            const char* entry = profile.monitored[i];
-            if (entry != nullptr &&
-                consider(MatchConfigurationEntry(entry, eventPath, context.eventType, profile),
-                         entry, nullptr)) {
-                break;
-            }
-        }
+        FindMonitoredEntry(profile.monitored, explanation.monitoredNum, [&](const char* entry) {
+            return consider(MatchConfigurationEntry(entry, eventPath, context.eventType, profile),
+                            entry, nullptr);
+        });
         sink(user, explanation);
         return ExplainOutcome::kExplained;
     }
     for (const TriggerProfile* profile = configuration.pEventTriggerProfile; profile != nullptr;
          profile = profile->next) {
         begin(profile->connectorID, profile->monitored, profile->monitoredNum);
-        for (int32_t i = 0; i < explanation.monitoredNum; ++i) {
-            const char* entry = profile->monitored[i];
-            if (entry == nullptr)
-                continue;
+        FindMonitoredEntry(profile->monitored, explanation.monitoredNum, [&](const char* entry) {
             const char* formPart = nullptr;
             const MonitorVerdict verdict =
                 MatchTriggerEntry(entry, eventPath, title, context.eventType, *profile, &formPart);
-            if (consider(verdict, entry, formPart))
-                break;
-        }
+            return consider(verdict, entry, formPart);
+        });
         sink(user, explanation);
     }
     return ExplainOutcome::kExplained;

@@ -76,24 +76,19 @@ size_t FileEntries(const TriggerProfile* chain, const ConfigurationProfile& depr
     };
     if (chain != nullptr) {
         for (const TriggerProfile* profile = chain; profile != nullptr; profile = profile->next) {
-            if (profile->monitored == nullptr)
-                continue;
-            for (int32_t i = 0; i < profile->monitoredNum; ++i) {
-                const char* entry = profile->monitored[i];
-                if (entry == nullptr)
-                    continue;
+            FindMonitoredEntry(profile->monitored, profile->monitoredNum, [&](const char* entry) {
                 const char* colon = std::strchr(entry, ':');
                 file(entry,
                      colon != nullptr ? static_cast<size_t>(colon - entry) : std::strlen(entry),
                      {profile, colon != nullptr ? colon + 1 : nullptr});
-            }
+                return false;
+            });
         }
-    } else if (deprecated.monitored != nullptr) {
-        for (int32_t i = 0; i < deprecated.monitoredNum; ++i) {
-            const char* entry = deprecated.monitored[i];
-            if (entry != nullptr)
-                file(entry, std::strlen(entry), {nullptr, nullptr});
-        }
+    } else {
+        FindMonitoredEntry(deprecated.monitored, deprecated.monitoredNum, [&](const char* entry) {
+            file(entry, std::strlen(entry), {nullptr, nullptr});
+            return false;
+        });
     }
     return count;
 }

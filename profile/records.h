@@ -76,6 +76,21 @@ void ResetProfileFlags() noexcept;
 // Frees a record's monitored strings and array and zeroes monitoredNum (shared by the clean-ups).
 void FreeMonitored(char*** monitored, int32_t* monitoredNum) noexcept;
 
+// Calls visit(entry) for each filled slot of a record's monitored entries, in order, until visit
+// answers true; answers whether it did. Empty slots and a missing array are passed over: the walk
+// of the filter, its index and its explanation all see a record's entries this way.
+template <typename Visit>
+bool FindMonitoredEntry(char* const* monitored, int32_t monitoredNum, Visit&& visit) {
+    if (monitored == nullptr)
+        return false;
+    for (int32_t i = 0; i < monitoredNum; ++i) {
+        const char* entry = monitored[i];
+        if (entry != nullptr && visit(entry))
+            return true;
+    }
+    return false;
+}
+
 // ---- Accessors (the configuration in view) ---------------------------------------------------
 
 int32_t IsSystemProfileEnabled() noexcept;

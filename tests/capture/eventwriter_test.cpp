@@ -45,7 +45,9 @@ ORIGINATORID ChangedNote() {
 
 class EventWriterTest : public ::testing::Test {
   protected:
-    void SetUp() override {
+    void SetUp() override { FreshServer(); }
+    // A fresh server with the event database and "orders.qix" open.
+    void FreshServer() {
         kovatest::ResetAll();
         kovatest::SetLogSettings(3, 0, 1);
         ASSERT_EQ(qixsim::CreateEventDatabase(), 0);
@@ -149,12 +151,7 @@ TEST_F(EventWriterTest, EmptyListOpensAndClosesTheEventDatabaseOnly) {
 TEST_F(EventWriterTest, ACreateOrStoreFailingOnTheThirdOfFourIsNamedAndTheRestAreWritten) {
     for (const char* operation : {"QIXNoteCreate", "QIXNoteUpdate"}) {
         SCOPED_TRACE(operation);
-        kovatest::ResetAll();
-        kovatest::SetLogSettings(3, 0, 1);
-        ASSERT_EQ(qixsim::CreateEventDatabase(), 0);
-        ASSERT_EQ(qixsim::CreateDatabase("orders.qix"), 0);
-        ASSERT_EQ(qixsim::OpenDatabase("orders.qix", &db_), 0);
-        handles_ = qixsim::OpenHandleCount();
+        FreshServer();
 
         kova::KOVAList ids = ListOf({"c1", "c2", "c3", "c4"});
         qixsim::FailNth(operation, ERR_QIX_NO_MEMORY, 3);
@@ -175,10 +172,8 @@ TEST_F(EventWriterTest, ACreateOrStoreFailingOnTheThirdOfFourIsNamedAndTheRestAr
                               "Update, Database: orders.qix, ConnectorId: c3, Error#: 258\n"}));
         EXPECT_EQ(qixsim::OpenHandleCount(), handles_);
         qixsim::CloseHandle(db_);
-        db_ = 0;
     }
-    ASSERT_EQ(qixsim::OpenDatabase("orders.qix", &db_), 0);
-    handles_ = qixsim::OpenHandleCount();
+    FreshServer();
 }
 
 TEST_F(EventWriterTest, MissingEventDatabaseNamesEveryConnectorAndReleasesTheList) {
