@@ -138,46 +138,47 @@ bool ReadScenario(const std::string& name, kovahost::Scenario* plan, kovahost::S
     return kovahost::ReadScenarioFile(name, plan, error);
 }
 
-int CheckFiles(const std::vector<std::string>& files, bool json) {
-    const kovahost::Output out(json);
+// Reads each of `files` in turn and hands every scenario read to `use`; a file that cannot be
+// read gets its error on standard error. Answers whether every file was read.
+template <typename Use>
+bool ForEachScenario(const std::vector<std::string>& files, const kovahost::Output& out,
+                     Use&& use) {
     bool stdinUsed = false;
-    int status = kovahost::kExitDone;
+    bool allRead = true;
     for (const std::string& file : files) {
         kovahost::Scenario plan;
         kovahost::ScenarioError error;
         if (!ReadScenario(file, &plan, &error, &stdinUsed)) {
             out.Flush();
             std::fprintf(stderr, "%s\n", error.Text().c_str());
-            status = kovahost::kExitBadInput;
+            allRead = false;
             continue;
         }
+        use(plan);
+    }
+    return allRead;
+}
+
+int CheckFiles(const std::vector<std::string>& files, bool json) {
+    const kovahost::Output out(json);
+    const bool allRead = ForEachScenario(files, out, [&](const kovahost::Scenario& plan) {
         out.Record(plan.file + ": ok, " + kovahost::Count(plan.steps.size(), "step", "steps"),
                    kovahost::Json{{"file", plan.file}, {"ok", true}, {"steps", plan.steps.size()}});
-    }
-    return status;
+    });
+    return allRead ? kovahost::kExitDone : kovahost::kExitBadInput;
 }
 
 int LintFiles(const std::vector<std::string>& files, bool json) {
     const kovahost::Output out(json);
-    bool stdinUsed = false;
-    bool unreadable = false;
     size_t findings = 0;
     size_t withFindings = 0;
-    for (const std::string& file : files) {
-        kovahost::Scenario plan;
-        kovahost::ScenarioError error;
-        if (!ReadScenario(file, &plan, &error, &stdinUsed)) {
-            out.Flush();
-            std::fprintf(stderr, "%s\n", error.Text().c_str());
-            unreadable = true;
-            continue;
-        }
+    const bool unreadable = !ForEachScenario(files, out, [&](const kovahost::Scenario& plan) {
         const std::vector<kovahost::Finding> found = kovahost::LintScenario(plan);
         for (const kovahost::Finding& finding : found)
             out.Record(kovahost::FindingText(finding), kovahost::FindingJson(finding));
         findings += found.size();
         withFindings += found.empty() ? 0 : 1;
-    }
+    });
     out.Flush();
     if (findings == 0) {
         std::fprintf(stderr, "kovahost: no warning in %s\n",
