@@ -45,37 +45,36 @@ void PrintCalling(const char* api, const char* name) noexcept {
     Print(gTextBuffer);
 }
 
-}  // namespace
-
-STATUS RegisterEntry(int index) noexcept {
+// One row's registration or deregistration, with its console lines: a separator and the calling
+// line, then `failed` and the status, or another separator and 0. An end row does nothing.
+template <typename Call>
+STATUS CallForRow(int index, const char* api, const char* failed, Call&& call) noexcept {
     HookEntry& row = ExtensionHookTable[index];
     if (row.name == nullptr)
         return 0;
     Print(kSeparator);
-    PrintCalling("EMRegister", row.name);
-    STATUS status = EMRegister(row.notificationId, row.stageFlags, gHandlerProc, gRecursionID,
-                               &row.registrationHandle);
+    PrintCalling(api, row.name);
+    const STATUS status = call(row);
     if (status != 0) {
-        Print("EMRegister Failed\n");
+        Print(failed);
         return status;
     }
     Print(kSeparator);
     return 0;
 }
 
+}  // namespace
+
+STATUS RegisterEntry(int index) noexcept {
+    return CallForRow(index, "EMRegister", "EMRegister Failed\n", [](HookEntry& row) {
+        return EMRegister(row.notificationId, row.stageFlags, gHandlerProc, gRecursionID,
+                          &row.registrationHandle);
+    });
+}
+
 STATUS DeregisterEntry(int index) noexcept {
-    HookEntry& row = ExtensionHookTable[index];
-    if (row.name == nullptr)
-        return 0;
-    Print(kSeparator);
-    PrintCalling("EMDeregister", row.name);
-    STATUS status = EMDeregister(row.registrationHandle);
-    if (status != 0) {
-        Print("EMDregister Failed\n");
-        return status;
-    }
-    Print(kSeparator);
-    return 0;
+    return CallForRow(index, "EMDeregister", "EMDregister Failed\n",
+                      [](HookEntry& row) { return EMDeregister(row.registrationHandle); });
 }
 
 void DeregisterAllEntries() noexcept {
