@@ -12,14 +12,16 @@ Writes the page and two SVG plots (drawn with gnuplot).
 
   report.py RESULTS PAGE PLOTS
 
-Each workload has a function that derives its figures from the results, one that draws its plot
-where it has one, and one that writes its section of the page; the goals are rows derived from
-those figures; main() puts them together.
+The page's text is bench/performance.md.in, a string.Template. Each workload has a function that
+derives its figures from the results, one that draws its plot where it has one, and one that gives
+the values its section of the template names (figures, a table's rows, the few phrases that
+depend on the run); the goals are rows derived from those figures; main() fills the template.
 """
 
 import json
 import os
 import re
+import string
 import subprocess
 import sys
 from dataclasses import dataclass
@@ -198,6 +200,11 @@ def plural(count, word):
 
 def joined(values, form):
     return " / ".join(form(v) for v in values)
+
+
+def rows_text(rows):
+    """Table rows or list items, one a line, for one ${name} of the template."""
+    return "\n".join(rows)
 
 
 # ---- Figures of each workload ------------------------------------------------------------------
@@ -518,261 +525,88 @@ def all_goals(fig):
 
 
 # ---- Sections of the page ----------------------------------------------------------------------
+# Each returns the values its section of bench/performance.md.in names: figures as text, a table's
+# rows as Markdown lines, and the few phrases that depend on the run.
 
 
 def introduction(res, threads):
     facts, context = res.facts, res.context
     load = context.get("load_avg", [0, 0, 0])
-    return [
-        "# Performance of the add-in",
-        "",
-        "<!-- Written by script/bench (bench/report.py); edit those, not this file. -->",
-        "",
-        "What one notification costs the server, and how that cost grows with the configuration, "
-        "the work in flight and the number of server threads. Every figure compares the add-in "
-        "with the stand-in server's own cost for the same operation, measured in the same run: "
-        "each case runs once with the handlers suspended (`qixsim::SuspendHandlers`, the "
-        "stand-in alone) and once with the add-in's handler called (stand-in and add-in), one "
-        "right after the other. The add-in is loaded as the server loads it: `dlopen` of "
-        "`libkovaevents.so`, then `MainEntryPoint`, which registers its eight hooks.",
-        "",
-        f"**Machine.** Figures taken on {facts.get('date', context.get('date', '?'))} on a "
-        f"shared virtual machine ({context.get('num_cpus', '?')} CPUs at "
-        f"{context.get('mhz_per_cpu', '?')} MHz); load averages "
-        f"{facts.get('load_before', '?')} before the timings and "
-        f"{load[0]:.2f} / {load[1]:.2f} / {load[2]:.2f} when they started. Times are the "
-        f"median of {facts.get('repetitions', '?')} repetitions "
-        f"({threads['repetitions'] or '?'} for the thread cases; the connector workload is one "
-        f"run of three phases, compared with each other); compare figures "
-        "within this page, not with another run. Instruction and allocation counts do not "
-        "depend on the machine's load and repeat exactly for a given build (another build of "
-        "the same sources, in another folder say, can differ by a few instructions per pair "
-        "through the alignment of code and stack).",
-        "",
-        "Reproduce everything with `script/bench` (Release build in `build/bench`, preset "
-        "`bench`); it rewrites this page. Single cases: "
-        "`build/bench/bench/kova_bench --benchmark_filter=<regex>`; the connector workload: "
-        "`build/bench/bench/kova_connector`.",
-        "",
-    ]
+    return {"date": facts.get("date", context.get("date", "?")),
+            "cpus": context.get("num_cpus", "?"), "mhz": context.get("mhz_per_cpu", "?"),
+            "load_before": facts.get("load_before", "?"),
+            "load_at_start": f"{load[0]:.2f} / {load[1]:.2f} / {load[2]:.2f}",
+            "repetitions": facts.get("repetitions", "?"),
+            "thread_repetitions": threads["repetitions"] or "?"}
 
 
 def goals_table(goals):
-    lines = ["## Goals", "", "| Goal | Measured | |", "|---|---|---|"]
-    for g in goals:
-        lines.append(f"| {g.text} | {g.measured} | {g.shown or verdict(g.ok)} |")
-    return lines + [""]
+    return {"goal_rows": rows_text(f"| {g.text} | {g.measured} | {g.shown or verdict(g.ok)} |"
+                                   for g in goals)}
 
 
-def unmonitored_pair_section(pair, plots_rel):
+def unmonitored_pair_section(pair):
     first, last = pair["first"], pair["last"]
-    lines = [
-        "## 1. Unmonitored save by number of trigger profiles",
-        "",
-        "One save of an existing document in `other.qix`, which no profile monitors: the host "
-        "calls the handler before and after the store. The profile documents are "
-        "\"EventTriggerConfiguration\" documents, each monitoring a database of its own (no "
-        "other profile document, so the log level in force is NONE); they do not change during "
-        "the measurement, so every before stage runs the refresh's change test and the "
-        "monitoring filter, and nothing is parked.",
-        "",
-        "| Profile documents | Stand-in alone (us) | Stand-in + add-in (us) | Add-in (us) | "
-        "Add-in's own instructions | All instructions the handler causes | Heap allocations "
-        "per pair (per notification) |",
-        "|---:|---:|---:|---:|---:|---:|---:|",
-    ]
-    for r in pair["rows"]:
-        lines.append(f"| {r['profiles']:,} | {fmt(r['standin'])} | {fmt(r['total'])} | "
-                     f"{fmt(r['addin'])} | {r['own']:,.0f} | {r['all']:,.0f} | "
-                     f"{2 * r['allocs']:g} ({r['allocs']:g}) |")
-    return lines + [
-        "",
-        f"![Unmonitored pair against profile documents]({plots_rel}/unmonitored-pair.svg)",
-        "",
-        f"From {first['profiles']:,} to {last['profiles']:,} profile documents, the "
-        f"instructions the handler causes grow {pair['ratio']:.2f}x and the add-in's own "
-        f"{pair['own_ratio']:.2f}x. The add-in's own instructions are "
-        f"{100 * first['own'] / first['all']:.0f}% of those it causes with "
-        f"{plural(first['profiles'], 'profile')} and "
-        f"{100 * last['own'] / last['all']:.0f}% with {last['profiles']:,}; the rest is server "
-        f"API work (columns 5 and 6).",
-        "",
-        "Commands: `kova_bench --benchmark_filter=UnmonitoredPair`; instructions and "
-        "allocations from `kova_count` and `kova_allocs` (see \"How the counts are taken\").",
-        "",
-    ]
+    return {
+        "pair_rows": rows_text(
+            f"| {r['profiles']:,} | {fmt(r['standin'])} | {fmt(r['total'])} | "
+            f"{fmt(r['addin'])} | {r['own']:,.0f} | {r['all']:,.0f} | "
+            f"{2 * r['allocs']:g} ({r['allocs']:g}) |" for r in pair["rows"]),
+        "pair_fewest": f"{first['profiles']:,}", "pair_most": f"{last['profiles']:,}",
+        "pair_ratio": f"{pair['ratio']:.2f}", "pair_own_ratio": f"{pair['own_ratio']:.2f}",
+        "pair_fewest_own_share": f"{100 * first['own'] / first['all']:.0f}",
+        "pair_fewest_profiles": plural(first["profiles"], "profile"),
+        "pair_most_own_share": f"{100 * last['own'] / last['all']:.0f}",
+    }
 
 
 def monitored_update_section(monitored):
-    lines = [
-        "## 2. Monitored update by number of connectors",
-        "",
-        "One save of an existing document in `shop/items.qix`, monitored for updates by "
-        + " or ".join(str(c) for c in CONNECTOR_COUNTS) + " trigger profiles with distinct "
-        "connector ids: the before stage parks the note with its connector ids, the after stage "
-        "writes one Event document per connector into \"kovaevents.qix\".",
-        "",
-        "| Connectors | Stand-in alone (us) | Stand-in + add-in (us) | Add-in (us) | Add-in's own "
-        "instructions | All instructions the handler causes | Own share | Heap allocations per "
-        "pair (per notification) |",
-        "|---:|---:|---:|---:|---:|---:|---:|---:|",
-    ]
-    for r in monitored["rows"]:
-        lines.append(f"| {r['connectors']} | {fmt(r['standin'])} | {fmt(r['total'])} | "
-                     f"{fmt(r['addin'])} | {r['own']:,.0f} | {r['all']:,.0f} | "
-                     f"{r['share']:.1f}% | {2 * r['allocs']:g} ({r['allocs']:g}) |")
-    return lines + [
-        "",
-        "The allocations are the parked entry and, per connector id, its list node and text "
-        "(made by the filter and moved, not copied, into the entry).",
-        "",
-        "Command: `kova_bench --benchmark_filter=MonitoredUpdate`.",
-        "",
-    ]
+    return {
+        "monitored_connector_counts": " or ".join(str(c) for c in CONNECTOR_COUNTS),
+        "monitored_rows": rows_text(
+            f"| {r['connectors']} | {fmt(r['standin'])} | {fmt(r['total'])} | "
+            f"{fmt(r['addin'])} | {r['own']:,.0f} | {r['all']:,.0f} | "
+            f"{r['share']:.1f}% | {2 * r['allocs']:g} ({r['allocs']:g}) |"
+            for r in monitored["rows"]),
+    }
 
 
-def bulk_delete_section(bulk, plots_rel):
+def bulk_delete_section(bulk):
     first = bulk["rows"][0]
-    lines = [
-        "## 3. Bulk delete of N monitored notes",
-        "",
-        "One host bulk delete of N documents of `bulk/notes.qix`, all monitored for deletes by "
-        "one profile: the before stage parks N entries, the after stage takes them out in "
-        "ID-table order (oldest first) and writes N Event documents. The notes are created and "
-        "the Event documents removed outside the timing.",
-        "",
-        "| N | Stand-in alone (ms) | Stand-in + add-in (ms) | Per note: stand-in (us) | "
-        f"Per note: stand-in + add-in (us) | Per note: add-in (us) | Add-in per note / at "
-        f"{first['notes']:,} |",
-        "|---:|---:|---:|---:|---:|---:|---:|",
-    ]
-    for r in bulk["rows"]:
-        lines.append(f"| {r['notes']:,} | {fmt(r['standin'] / 1e3)} | {fmt(r['total'] / 1e3)} | "
-                     f"{r['standin_note']:.3f} | {r['total_note']:.2f} | {r['addin_note']:.2f} | "
-                     f"{r['addin_note'] / first['addin_note']:.2f}x |")
-    lines += [
-        "",
-        "Counted under callgrind (one bulk delete each, see \"How the counts are taken\"):",
-        "",
-        "| N | Add-in's own instructions per note | All instructions the handler causes per "
-        "note | Add-in's heap allocations per note |",
-        "|---:|---:|---:|---:|",
-    ]
-    for n in bulk["counted"]:
-        lines.append(f"| {n:,} | {bulk['own'][n]:,.0f} | {bulk['all'][n]:,.0f} | "
-                     f"{bulk['allocs'][n]:.2f} |")
     small, large = bulk["counted"]
-    return lines + [
-        "",
-        f"![Bulk delete cost per note]({plots_rel}/bulk-delete.svg)",
-        "",
-        f"From {small:,} to {large:,} notes the time per note grows "
-        f"{bulk['ratio_standin']:.2f}x for the stand-in alone and {bulk['ratio']:.2f}x for the "
-        f"add-in's share, and the instructions per note grow {bulk['own_ratio']:.3f}x (the "
-        f"add-in's own) and {bulk['all_ratio']:.3f}x (all the handler causes). The stand-in's "
-        "ID table is a sorted set built for the call and "
-        "its look-ups by id are hash look-ups; the add-in opens every note by id in the before "
-        "stage.",
-        "",
-        "The pending-note tables keep, beside each newest-first chain, an index by key (a hash "
-        "of the key to its entries, newest first, and a link from each entry to the one before "
-        "it in the chain), so the after stage's removals cost the same at any N, while a remove "
-        "still answers what a walk from the head would: the newest entry with the key, "
-        "duplicates allowed, the same log lines. A plain walk from the head would meet the "
-        "oldest entry last and make the after stage quadratic.",
-        "",
-        "Command: `kova_bench --benchmark_filter=BulkDelete`.",
-        "",
-    ]
+    return {
+        "bulk_first": f"{first['notes']:,}",
+        "bulk_rows": rows_text(
+            f"| {r['notes']:,} | {fmt(r['standin'] / 1e3)} | {fmt(r['total'] / 1e3)} | "
+            f"{r['standin_note']:.3f} | {r['total_note']:.2f} | {r['addin_note']:.2f} | "
+            f"{r['addin_note'] / first['addin_note']:.2f}x |" for r in bulk["rows"]),
+        "bulk_counted_rows": rows_text(
+            f"| {n:,} | {bulk['own'][n]:,.0f} | {bulk['all'][n]:,.0f} | "
+            f"{bulk['allocs'][n]:.2f} |" for n in bulk["counted"]),
+        "bulk_small": f"{small:,}", "bulk_large": f"{large:,}",
+        "bulk_ratio_standin": f"{bulk['ratio_standin']:.2f}", "bulk_ratio": f"{bulk['ratio']:.2f}",
+        "bulk_own_ratio": f"{bulk['own_ratio']:.3f}", "bulk_all_ratio": f"{bulk['all_ratio']:.3f}",
+    }
 
 
 def profile_refresh_section(refresh):
     rows = refresh["rows"]
-    lines = [
-        "## 4. Full profile refresh by number of Event documents",
-        "",
-        "A save of the one trigger profile document: the after stage re-reads the profiles in "
-        "full, which opens every document of \"kovaevents.qix\" (Event documents included) and "
-        "reads its \"Form\" item. \"Server API floor\" is that work alone, without the add-in: "
-        "a search over the same database whose callback opens each document, reads \"Form\" "
-        "and closes it.",
-        "",
-        "| Event documents | Stand-in alone: the save (us) | Stand-in + add-in (us) | Add-in "
-        "(us) | Server API floor (us) | Add-in / floor |",
-        "|---:|---:|---:|---:|---:|---:|",
-    ]
-    for r in rows:
-        lines.append(f"| {r['events']:,} | {fmt(r['standin'])} | {fmt(r['total'])} | "
-                     f"{fmt(r['addin'])} | {fmt(r['floor'])} | {r['ratio']:.2f} |")
-    fewest = f"{rows[0]['events']:,}" if rows[0]["events"] > 0 else "no"
     last = rows[-1]
-    return lines + [
-        "",
-        f"With {fewest} Event documents the add-in's figure holds, besides the re-read, the "
-        "save's own two notifications (the before stage's change test and parking, the after "
-        "stage's look-up); each Event document adds to the re-read the opening that the floor "
-        f"measures on its own. With {last['events']:,} Event documents the add-in's figure is "
-        f"{last['ratio']:.2f}x the floor.",
-        "",
-        "Command: `kova_bench --benchmark_filter=ProfileRefresh`.",
-        "",
-    ]
+    return {
+        "refresh_rows": rows_text(
+            f"| {r['events']:,} | {fmt(r['standin'])} | {fmt(r['total'])} | "
+            f"{fmt(r['addin'])} | {fmt(r['floor'])} | {r['ratio']:.2f} |" for r in rows),
+        "refresh_fewest": f"{rows[0]['events']:,}" if rows[0]["events"] > 0 else "no",
+        "refresh_most": f"{last['events']:,}", "refresh_most_ratio": f"{last['ratio']:.2f}",
+    }
 
 
 def saves_on_threads_section(threads):
-    lines = [
-        "## 5. Saves on one and two threads",
-        "",
-        "Each thread saves a document of its own database (unmonitored: `plain/t<i>.qix`; "
-        "monitored: `watched/t<i>.qix`, where one profile wants updates, so each save writes "
-        "one Event document into the shared \"kovaevents.qix\"). Throughput is all threads' "
-        "saves per second of wall-clock time. A thread is started and joined before any "
-        "timing, so that the C++ runtime's single-threaded fast path (no atomic operations) "
-        "does not flatter the one-thread figures.",
-        "",
-        "| Saves | Handlers | 1 thread (saves/s) | 2 threads (saves/s) | Scaling | CPU time per "
-        "save, 1 thread (us) | CPU time per save, 2 threads (us) |",
-        "|---|---|---:|---:|---:|---:|---:|",
-    ]
-    for r in threads["rows"]:
-        lines.append(f"| {'monitored' if r['monitored'] else 'unmonitored'} | "
-                     f"{'add-in' if r['addin'] else 'stand-in alone'} | {r['one']:,.0f} | "
-                     f"{r['two']:,.0f} | {r['scaling']:.2f}x | {fmt(r['cpu_one'])} | "
-                     f"{fmt(r['cpu_two'])} |")
-    return lines + [
-        "",
-        "Monitored saves on two threads both write Event documents into the one event "
-        "database, whose stores the stand-in serialises (a database's write lock), as a server "
-        "serialises updates of one database; no goal is set for them.",
-        "",
-        "Command: `kova_bench --benchmark_filter=Saves`.",
-        "",
-    ]
-
-
-def connector_setup(connector):
-    """The paragraph that describes the connector workload, from its own parameters."""
-    w, edited = connector["workload"], connector["edited"]
-    return (
-        f"Two writer threads each store documents of their own database (`watched/t0.qix`, "
-        f"`watched/t1.qix`), {int(w['rate']):,} saves a second each, every save a different "
-        f"existing document, so that each save's Event documents can be told apart. Two "
-        f"trigger profiles with distinct connector ids want updates in both databases, so every "
-        f"save writes {int(w['connectors'])} Event documents. A connector thread lists its view "
-        f"of form \"Event\" in \"kovaevents.qix\" (oldest first) a page of {int(w['page']):,} "
-        f"entries at a time and, every {w['poll_ms']} ms, opens the next {w['batch']} Event "
-        f"documents, reads what a connector forwards and deletes them with one bulk delete "
-        f"through the server (notifications raised). It keeps pace with the writers, so the "
-        f"table holds about the {int(w['backlog']):,} Event documents it started with "
-        f"throughout. Three phases of {w['seconds']} s run back to back after a short warm-up: "
-        f"without edits; with an administrator thread storing the second connector's profile "
-        f"document every {w['edit_ms']} ms through the server, each time with another unrelated "
-        f"monitored entry, so that which connectors want the writers' saves never changes and "
-        f"the events expected stay known; and, as a control, with a thread that runs the "
-        f"server's part of a full re-read (the search over every document, each opened and "
-        f"closed) every {w['edit_ms']} ms without the add-in (a re-read of the add-in took "
-        f"{fmt(float(edited['reread_mean_ms']))} ms on average in the phase with edits). A "
-        f"save's time is the wall-clock time of the store, both notifications included.")
+    return {"threads_rows": rows_text(
+        f"| {'monitored' if r['monitored'] else 'unmonitored'} | "
+        f"{'add-in' if r['addin'] else 'stand-in alone'} | {r['one']:,.0f} | "
+        f"{r['two']:,.0f} | {r['scaling']:.2f}x | {fmt(r['cpu_one'])} | "
+        f"{fmt(r['cpu_two'])} |" for r in threads["rows"])}
 
 
 def connector_phase_row(connector, name, phase):
@@ -786,128 +620,69 @@ def connector_phase_row(connector, name, phase):
             f"{fmt(float(phase['p99_outside_reread_us']))} |")
 
 
-def connector_events_table(connector):
-    ev = connector["events"]
-    return [
-        "| Expected (saves x connectors) | Consumed by the connector | Left in the table | Lost "
-        "| Duplicated | Unexpected | Backlog: consumed + left |",
-        "|---:|---:|---:|---:|---:|---:|---:|",
-        f"| {ev['expected']:,} | {ev['consumed']:,} | {ev['remaining']:,} | {ev['lost']} | "
-        f"{ev['duplicated']} | {ev['unexpected']} | {ev['backlog_consumed']:,} + "
-        f"{ev['backlog_remaining']:,} of {ev['backlog']:,} |",
-    ]
-
-
-def connector_section(connector, cpus):
-    edited = connector["edited"]
-    lines = [
-        "## 6. Connector workload",
-        "",
-        connector_setup(connector),
-        "",
-        "| Phase | Saves | p50 (us) | p99 (us) | Max (us) | Saves over 5 ms | ... while a "
-        "re-read ran | ... while the connector listed | Full re-reads (by thread) | Mean re-read "
-        "(ms) | p99 of saves during a re-read / of the others (us) |",
-        "|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|",
-    ]
-    lines += [connector_phase_row(connector, name, phase) for name, phase in connector["phases"]]
-    lines += [
-        "",
-        f"The writers' p99 with edits is {connector['p99_ratio']:,.2f}x the p99 without, in the "
-        f"same run, and {connector['competitor_ratio']:,.2f}x the p99 with the server work of "
-        f"the re-reads alone; "
-        f"{int(edited['edits'])} edits were made.",
-        "",
-    ]
-    lines += connector_events_table(connector)
-    return lines + [
-        "",
-        "After the phases the connector consumes the rest of the table, so that every Event "
-        "document passes through it; a document counts as consumed once its bulk delete "
-        "succeeded. Lost: a save and wanting connector with no Event document; duplicated: each "
-        "one more than one; unexpected: an Event document for no save of the run. "
-        + ("Every check passed." if connector["events_ok"]
-           else "**The accounting failed in this run.**"),
-        "",
-        "A full re-read is one `QIXSearch` call. `kova_connector` counts and times the add-in's "
-        "calls by the kind of thread they ran on: the program exports its own `QIXSearch`, "
-        "which the loaded add-in calls, and which passes each call on to the stand-in's. The "
-        f"saves that ran while a re-read ran, on any thread, are told apart: on {cpus} cores a "
-        "re-reading thread competes with the writers and the connector for a core even when "
-        "nobody waits for it. The third phase measures what the re-reads' work costs the writers "
-        "whoever does it: a thread runs, as often as the edits, the server's part of a full "
-        "re-read without the add-in (a search over every document of \"kovaevents.qix\", each "
-        "opened, its \"Form\" read and closed), so that what the phase with edits adds to it is "
-        "the add-in's own part and any waiting.",
-        "",
-        "The connector lists a page at a time, not a batch, because opening a collection of a "
-        "view that changed makes the stand-in rebuild the view's entries under the database's "
-        "shared lock, which with tens of thousands of entries takes milliseconds during which "
-        "no Event document can be stored; the saves over 5 ms that ran during such a listing "
-        "are counted apart.",
-        "",
-        "Command: `build/bench/bench/kova_connector` (options `--seconds`, `--rate`, "
-        "`--edit-ms`, `--poll-ms`, `--list-ms`, `--backlog`); it exits with 1 when an event was "
-        "lost, duplicated or unexpected.",
-        "",
-    ]
+def connector_section(connector):
+    w, edited, ev = connector["workload"], connector["edited"], connector["events"]
+    return {
+        # The workload as kova_connector ran it, from its own parameters.
+        "connector_rate": f"{int(w['rate']):,}", "connector_connectors": int(w["connectors"]),
+        "connector_page": f"{int(w['page']):,}", "connector_poll_ms": w["poll_ms"],
+        "connector_batch": w["batch"], "connector_backlog": f"{int(w['backlog']):,}",
+        "connector_seconds": w["seconds"], "connector_edit_ms": w["edit_ms"],
+        "connector_reread_mean_ms": fmt(float(edited["reread_mean_ms"])),
+        "connector_phase_rows": rows_text(connector_phase_row(connector, name, phase)
+                                          for name, phase in connector["phases"]),
+        "connector_p99_ratio": f"{connector['p99_ratio']:,.2f}",
+        "connector_competitor_ratio": f"{connector['competitor_ratio']:,.2f}",
+        "connector_edits": int(edited["edits"]),
+        "connector_events_row":
+            f"| {ev['expected']:,} | {ev['consumed']:,} | {ev['remaining']:,} | {ev['lost']} | "
+            f"{ev['duplicated']} | {ev['unexpected']} | {ev['backlog_consumed']:,} + "
+            f"{ev['backlog_remaining']:,} of {ev['backlog']:,} |",
+        "connector_accounting": ("Every check passed." if connector["events_ok"]
+                                 else "**The accounting failed in this run.**"),
+    }
 
 
 def counts_section(facts):
-    return [
-        "## How the counts are taken",
-        "",
-        "`kova_count` runs each pair case 20 times to warm up, then 200 times between two "
-        "callgrind client requests (`CALLGRIND_ZERO_STATS`, then `CALLGRIND_DUMP_STATS_AT` with "
-        "the case's name); the figures are the dump's instruction total divided by 200 pairs. A "
-        "bulk-delete case counts one bulk delete (after a warm-up one of 16 notes), divided by "
-        "its notes. It runs twice under callgrind with collection off at start:",
-        "",
-        "- **The add-in's own instructions**: `--toggle-collect=ExtMgrCallback` turns collection "
-        "on while the handler runs, and `--toggle-collect=<name>` for every server API entry "
-        "point the stand-in exports (" + facts.get("api_count", "?") + " names, taken from "
-        "`hostsim/callgate.h`) turns it off again for the duration of each call into the "
-        "stand-in (toggles nest). `--toggle-collect='kova::UpdateProfileV75*'` turns it back on "
-        "inside the search callback. So the count is every instruction executed on the "
-        "handler's behalf outside the stand-in: the add-in's code, the C library and C++ "
-        "runtime code it calls (string functions, locks, malloc), and the calls' PLT stubs; and "
-        "nothing the stand-in executes, including the stand-in's own call-counting and handle "
-        "look-ups.",
-        "- **All instructions the handler causes**: `--toggle-collect=ExtMgrCallback` alone: "
-        "the handler's inclusive count, server API work included.",
-        "",
-        "`kova_allocs` is the same program linked with a counting allocator that replaces "
-        "`malloc`, `calloc`, `realloc` and the `operator new` family for the whole process; an "
-        "allocation counts for the add-in when its caller's return address lies in the "
-        "executable segment of `libkovaevents.so` (an allocation that a C or C++ library "
-        "function makes inside itself would count as the library's; on these paths the add-in "
-        "calls no such function). Heap allocations per pair are those divided by 200, per "
-        "notification by 400.",
-        "",
-        "Commands (from the repository root, after `cmake --build --preset bench`):",
-        "",
-        "```sh",
-        facts.get("own_command", ""),
-        facts.get("all_command", ""),
-        "build/bench/bench/kova_allocs",
-        facts.get("bench_command", ""),
-        facts.get("connector_command", "build/bench/bench/kova_connector"),
-        "```",
-        "",
-    ]
+    return {"api_count": facts.get("api_count", "?"),
+            "own_command": facts.get("own_command", ""),
+            "all_command": facts.get("all_command", ""),
+            "bench_command": facts.get("bench_command", ""),
+            "connector_command": facts.get("connector_command",
+                                           "build/bench/bench/kova_connector")}
 
 
 def unmet_section(goals):
-    lines = ["## Goals not met in this run", ""]
     unmet = [g for g in goals if g.ok is False]
     if not unmet:
-        lines.append("Every measured goal is met in this run.")
-    for g in unmet:
-        lines.append(f"- {g.listed or g.text}: {g.measured}." + (f" {g.note}" if g.note else ""))
-    return lines + [""]
+        return {"unmet": "Every measured goal is met in this run."}
+    return {"unmet": rows_text(f"- {g.listed or g.text}: {g.measured}." +
+                               (f" {g.note}" if g.note else "") for g in unmet)}
 
 
 # ---- The page ----------------------------------------------------------------------------------
+
+TEMPLATE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "performance.md.in")
+
+
+def fill_template(path, sections):
+    """The template's text with every ${name} filled; its opening comment is about itself."""
+    with open(path) as f:
+        text = re.sub(r"\A<!--.*?-->\n+", "", f.read(), count=1, flags=re.S)
+    values = {}
+    for section in sections:
+        twice = values.keys() & section.keys()
+        if twice:
+            raise SystemExit(f"{path}: two sections give {', '.join(sorted(twice))}")
+        values.update(section)
+    template = string.Template(text)
+    if not template.is_valid():
+        raise SystemExit(f"{path}: a $ that is neither $$ nor ${{name}}")
+    named = set(template.get_identifiers())
+    if named != values.keys():
+        raise SystemExit(f"{path}: no value for {sorted(named - values.keys())}, "
+                         f"no place for {sorted(values.keys() - named)}")
+    return template.substitute(values)
 
 
 def main():
@@ -922,21 +697,23 @@ def main():
     os.makedirs(plots, exist_ok=True)
     plot_unmonitored_pair(fig["pair"], results, os.path.join(plots, "unmonitored-pair.svg"))
     plot_bulk_delete(fig["bulk"], results, os.path.join(plots, "bulk-delete.svg"))
-    plots_rel = os.path.relpath(plots, os.path.dirname(page))
 
     goals = all_goals(fig)
-    lines = (introduction(res, fig["threads"]) +
-             goals_table(goals) +
-             unmonitored_pair_section(fig["pair"], plots_rel) +
-             monitored_update_section(fig["monitored"]) +
-             bulk_delete_section(fig["bulk"], plots_rel) +
-             profile_refresh_section(fig["refresh"]) +
-             saves_on_threads_section(fig["threads"]) +
-             connector_section(fig["connector"], res.context.get("num_cpus", "?")) +
-             counts_section(res.facts) +
-             unmet_section(goals))
+    text = fill_template(TEMPLATE, [
+        {"plots": os.path.relpath(plots, os.path.dirname(page))},
+        introduction(res, fig["threads"]),
+        goals_table(goals),
+        unmonitored_pair_section(fig["pair"]),
+        monitored_update_section(fig["monitored"]),
+        bulk_delete_section(fig["bulk"]),
+        profile_refresh_section(fig["refresh"]),
+        saves_on_threads_section(fig["threads"]),
+        connector_section(fig["connector"]),
+        counts_section(res.facts),
+        unmet_section(goals),
+    ])
     with open(page, "w") as f:
-        f.write("\n".join(lines).rstrip("\n") + "\n")
+        f.write(text.rstrip("\n") + "\n")
 
 
 if __name__ == "__main__":
