@@ -486,8 +486,7 @@ def connector_goals(connector):
         Goal(p99_goal,
              f"{fmt(float(edited['p99_us']))} us against {fmt(float(quiet['p99_us']))} us: "
              f"{connector['p99_ratio']:,.2f}x; against the phase with the server work of the "
-             f"re-reads alone in place of the edits"
-             f"place of the edits ({fmt(float(competed['p99_us']))} us): "
+             f"re-reads alone in place of the edits ({fmt(float(competed['p99_us']))} us): "
              f"{connector['competitor_ratio']:,.2f}x (see 6)",
              connector["p99_ratio"] <= GOAL_CONNECTOR_P99, listed=p99_goal,
              note=(f"With edits, {int(edited['saves_during_reread']):,} of "
