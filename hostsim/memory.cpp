@@ -99,7 +99,9 @@ QIXBOOL OSUnlockObject(MEMHANDLE handle) {
 }
 
 STATUS OSMemFree(MEMHANDLE handle) {
-    return GuardedCall(Op::OSMemFree, [&] { return CloseHandleOfKind(handle, Kind::Memory); });
+    const CallSubject subject{QIX_NULLHANDLE, 0, handle};
+    return GuardedCall(
+        Op::OSMemFree, [&] { return CloseHandleOfKind(handle, Kind::Memory); }, &subject);
 }
 
 // ---- Server API: ID tables -------------------------------------------------------------------
@@ -162,7 +164,9 @@ QIXBOOL IDScan(IDHANDLE table, QIXBOOL first, NOTEID* retNoteId) {
 }
 
 STATUS IDDestroyTable(IDHANDLE table) {
-    return GuardedCall(Op::IDDestroyTable, [&] { return CloseHandleOfKind(table, Kind::IdTable); });
+    const CallSubject subject{QIX_NULLHANDLE, 0, table};
+    return GuardedCall(
+        Op::IDDestroyTable, [&] { return CloseHandleOfKind(table, Kind::IdTable); }, &subject);
 }
 
 // ---- Server API: the log database ------------------------------------------------------------
