@@ -1,7 +1,7 @@
 // The pending-note tables: parking a before-stage context, finding it again in the after stage,
-// and releasing entries. The chains and their key indexes are changed only under their table's
-// mutex; log lines are formatted under it (the entry may be gone once it is released) and
-// written after it.
+// and releasing entries; a note that cannot be parked is named with each connector it loses. The
+// chains and their key indexes are changed only under their table's mutex; log lines are formatted
+// under it (the entry may be gone once it is released) and written after it.
 #include "addin/notetable.h"
 
 #include <algorithm>
@@ -271,6 +271,13 @@ KOVAList MoveReversed(KOVAList from) noexcept {
     return reversed;
 }
 
+// A note that could not be parked loses its events: each connector that wanted it is named.
+void ReportNotParked(NOTEID noteId, int32_t eventType, const char* dbPath,
+                     KOVAList connectorIds) noexcept {
+    for (const KOVAListNode* node = connectorIds; node != nullptr; node = node->next)
+        ReportNotCaptured(noteId, eventType, dbPath, node->text);
+}
+
 void FreeChain(NoteEntry* chain) noexcept {
     while (chain != nullptr) {
         NoteEntry* next = chain->next;
@@ -286,6 +293,7 @@ STATUS AddNoteEntryV75(NoteTable& table, EventContext& context) noexcept {
     auto* parked = new (std::nothrow) ParkedEntry;
     if (parked == nullptr) {
         LogLine(LOG_ERROR, "AddSaveNoteEntry: out of memory, note not parked\n");
+        ReportNotParked(context.noteId, context.eventType, context.dbPath, context.connectorIds);
         return 0;
     }
     NoteEntry* entry = &parked->entry;
@@ -306,6 +314,7 @@ STATUS AddNoteEntryV75(NoteTable& table, EventContext& context) noexcept {
     TableIndex* index = IndexOf(table);
     TableLock lock(index != nullptr ? index->mutex : gOtherTableLock);
     if (!lock.held()) {
+        ReportNotParked(entry->noteId, entry->eventType, entry->dbPath, entry->connectorIds);
         FreeNoteEntry(entry);
         return 0;
     }

@@ -30,6 +30,17 @@ void CopyCut(char (&dest)[N], const char* source) noexcept {
     dest[i] = '\0';
 }
 
+// Adds `id` to the context's connector ids. When memory runs out (the list logs that), the event
+// is lost for that connector: named here, since the list's line does not say which.
+void AddConnector(EventContext* context, const char* id) noexcept {
+    KOVAListAddUniqueString(&context->connectorIds, id);
+    for (const KOVAListNode* node = context->connectorIds; node != nullptr; node = node->next) {
+        if (node->text != nullptr && std::strcmp(node->text, id) == 0)
+            return;
+    }
+    ReportNotCaptured(context->noteId, context->eventType, context->dbPath, id);
+}
+
 template <typename Profile>
 int WantsEventType(int32_t eventType, const Profile& profile) noexcept {
     switch (eventType) {
@@ -104,7 +115,7 @@ int WalkTriggerChain(const TriggerProfile* chain, EventContext* context, const c
                 continue;
             if (TriggerEntryMatches(*context, eventPath, title, entry, *profile, debug)) {
                 LogLine(LOG_DEBUG, "Event is monitored!");
-                KOVAListAddUniqueString(&context->connectorIds, profile->connectorID);
+                AddConnector(context, profile->connectorID);
                 result = 1;
                 break;  // the rest of this profile's entries are not examined
             }
@@ -125,7 +136,7 @@ int CheckConfigurationProfile(const ConfigurationProfile& profile, EventContext*
             LogFormat(LOG_DEBUG, "Comparing Database Paths: %s, %s\n", context->dbPath, entry);
         if (std::strcmp(eventPath, entry) == 0 && WantsEventType(context->eventType, profile)) {
             LogLine(LOG_DEBUG, "Event is monitored!");
-            KOVAListAddUniqueString(&context->connectorIds, profile.connectorID);
+            AddConnector(context, profile.connectorID);
             return 1;
         }
     }
@@ -146,7 +157,7 @@ int MatchIndexed(const ProfileConfiguration& configuration, EventContext* contex
         if (candidate.trigger == nullptr) {  // the deprecated profile: its first match decides
             const ConfigurationProfile& profile = configuration.configurationProfile;
             if (WantsEventType(context->eventType, profile)) {
-                KOVAListAddUniqueString(&context->connectorIds, profile.connectorID);
+                AddConnector(context, profile.connectorID);
                 return 1;
             }
             continue;
@@ -158,7 +169,7 @@ int MatchIndexed(const ProfileConfiguration& configuration, EventContext* contex
                               IsContainedInAlias(title, candidate.formPart) == 1)) &&
                             IsEventTypeEnabled(context->eventType, candidate.trigger) == 1;
         if (wanted) {
-            KOVAListAddUniqueString(&context->connectorIds, candidate.trigger->connectorID);
+            AddConnector(context, candidate.trigger->connectorID);
             matched = candidate.trigger;
             result = 1;
         }
