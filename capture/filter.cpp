@@ -3,7 +3,7 @@
 // configuration in force under a pin. At DEBUG it walks every record and traces each comparison;
 // below DEBUG it asks the configuration's monitored-entry index, which answers what the walk would
 // at a cost that does not grow with the number of profiles. Allocates only the list nodes of
-// matched ids.
+// matched ids, and names each connector whose id it could not list (the event is then lost).
 #include "capture/filter.h"
 
 #include <cstring>
@@ -30,16 +30,55 @@ void CopyCut(char (&dest)[N], const char* source) noexcept {
     dest[i] = '\0';
 }
 
-// Adds `id` to the context's connector ids. When memory runs out (the list logs that), the event
-// is lost for that connector: named here, since the list's line does not say which.
-void AddConnector(EventContext* context, const char* id) noexcept {
-    KOVAListAddUniqueString(&context->connectorIds, id);
-    for (const KOVAListNode* node = context->connectorIds; node != nullptr; node = node->next) {
+bool Listed(KOVAList list, const char* id) noexcept {
+    for (const KOVAListNode* node = list; node != nullptr; node = node->next) {
         if (node->text != nullptr && std::strcmp(node->text, id) == 0)
-            return;
+            return true;
     }
-    ReportNotCaptured(context->noteId, context->eventType, context->dbPath, id);
+    return false;
 }
+
+// The connector ids one filter call collects into its context. An id the list could not take
+// (memory ran out; the list logs that, without saying which) loses the event for that connector,
+// unless another profile of the same connector adds it later in the call: so the losses are
+// named once the call is done. The ids point into the pinned configuration. Beyond the ids kept
+// here, a loss is named at once.
+class Collector {
+  public:
+    explicit Collector(EventContext* context) noexcept : context_(context) {}
+    Collector(const Collector&) = delete;
+    Collector& operator=(const Collector&) = delete;
+
+    EventContext* context() const noexcept { return context_; }
+    void Add(const char* id) noexcept {
+        KOVAListAddUniqueString(&context_->connectorIds, id);
+        if (Listed(context_->connectorIds, id))
+            return;
+        if (unlistedCount_ < kKept) {
+            unlisted_[unlistedCount_++] = id;
+        } else {
+            Report(id);
+        }
+    }
+    void ReportLosses() const noexcept {
+        for (size_t i = 0; i < unlistedCount_; ++i) {
+            bool again = Listed(context_->connectorIds, unlisted_[i]);
+            for (size_t j = 0; j < i && !again; ++j)
+                again = std::strcmp(unlisted_[j], unlisted_[i]) == 0;
+            if (!again)
+                Report(unlisted_[i]);
+        }
+    }
+
+  private:
+    static constexpr size_t kKept = 16;
+    void Report(const char* id) const noexcept {
+        ReportNotCaptured(context_->noteId, context_->eventType, context_->dbPath, id);
+    }
+    EventContext* context_;
+    const char* unlisted_[kKept];  // the first unlistedCount_ are set
+    size_t unlistedCount_ = 0;
+};
 
 template <typename Profile>
 int WantsEventType(int32_t eventType, const Profile& profile) noexcept {
@@ -103,8 +142,9 @@ bool TriggerEntryMatches(const EventContext& context, const char* eventPath, con
            IsEventTypeEnabled(context.eventType, &profile) == 1;
 }
 
-int WalkTriggerChain(const TriggerProfile* chain, EventContext* context, const char* eventPath,
+int WalkTriggerChain(const TriggerProfile* chain, Collector& collector, const char* eventPath,
                      const char* title, bool debug) noexcept {
+    EventContext* const context = collector.context();
     int result = 0;
     for (const TriggerProfile* profile = chain; profile != nullptr; profile = profile->next) {
         if (profile->monitored == nullptr)
@@ -115,7 +155,7 @@ int WalkTriggerChain(const TriggerProfile* chain, EventContext* context, const c
                 continue;
             if (TriggerEntryMatches(*context, eventPath, title, entry, *profile, debug)) {
                 LogLine(LOG_DEBUG, "Event is monitored!");
-                AddConnector(context, profile->connectorID);
+                collector.Add(profile->connectorID);
                 result = 1;
                 break;  // the rest of this profile's entries are not examined
             }
@@ -124,8 +164,9 @@ int WalkTriggerChain(const TriggerProfile* chain, EventContext* context, const c
     return result;
 }
 
-int CheckConfigurationProfile(const ConfigurationProfile& profile, EventContext* context,
+int CheckConfigurationProfile(const ConfigurationProfile& profile, Collector& collector,
                               const char* eventPath, bool debug) noexcept {
+    EventContext* const context = collector.context();
     if (profile.monitoredNum < 1 || profile.monitored == nullptr)
         return 0;
     for (int32_t i = 0; i < profile.monitoredNum; ++i) {
@@ -136,7 +177,7 @@ int CheckConfigurationProfile(const ConfigurationProfile& profile, EventContext*
             LogFormat(LOG_DEBUG, "Comparing Database Paths: %s, %s\n", context->dbPath, entry);
         if (std::strcmp(eventPath, entry) == 0 && WantsEventType(context->eventType, profile)) {
             LogLine(LOG_DEBUG, "Event is monitored!");
-            AddConnector(context, profile.connectorID);
+            collector.Add(profile.connectorID);
             return 1;
         }
     }
@@ -146,8 +187,9 @@ int CheckConfigurationProfile(const ConfigurationProfile& profile, EventContext*
 // The walk's answer from the index: the candidates are the entries whose path part is the event
 // path, in walk order, so only their form part and the event type remain to be tested, and a
 // record that matched once is passed over like the rest of its entries in the walk.
-int MatchIndexed(const ProfileConfiguration& configuration, EventContext* context,
+int MatchIndexed(const ProfileConfiguration& configuration, Collector& collector,
                  const char* eventPath, const char* title) noexcept {
+    EventContext* const context = collector.context();
     size_t count = 0;
     const MonitorIndex::Candidate* candidates = configuration.index.Find(eventPath, &count);
     int result = 0;
@@ -157,7 +199,7 @@ int MatchIndexed(const ProfileConfiguration& configuration, EventContext* contex
         if (candidate.trigger == nullptr) {  // the deprecated profile: its first match decides
             const ConfigurationProfile& profile = configuration.configurationProfile;
             if (WantsEventType(context->eventType, profile)) {
-                AddConnector(context, profile.connectorID);
+                collector.Add(profile.connectorID);
                 return 1;
             }
             continue;
@@ -169,7 +211,7 @@ int MatchIndexed(const ProfileConfiguration& configuration, EventContext* contex
                               IsContainedInAlias(title, candidate.formPart) == 1)) &&
                             IsEventTypeEnabled(context->eventType, candidate.trigger) == 1;
         if (wanted) {
-            AddConnector(context, candidate.trigger->connectorID);
+            collector.Add(candidate.trigger->connectorID);
             matched = candidate.trigger;
             result = 1;
         }
@@ -200,13 +242,19 @@ int CheckIsEventMonitored(EventContext* context) noexcept {
     }
     const ProfileConfiguration& configuration = *pin;
     const bool debug = LogLevelPasses(LOG_DEBUG);
-    if (!debug && configuration.index.valid())
-        return MatchIndexed(configuration, context, eventPath, title);
-    if (configuration.pEventTriggerProfile != nullptr) {
-        return WalkTriggerChain(configuration.pEventTriggerProfile, context, eventPath, title,
-                                debug);
+    Collector collector(context);
+    int monitored;
+    if (!debug && configuration.index.valid()) {
+        monitored = MatchIndexed(configuration, collector, eventPath, title);
+    } else if (configuration.pEventTriggerProfile != nullptr) {
+        monitored = WalkTriggerChain(configuration.pEventTriggerProfile, collector, eventPath,
+                                     title, debug);
+    } else {
+        monitored = CheckConfigurationProfile(configuration.configurationProfile, collector,
+                                              eventPath, debug);
     }
-    return CheckConfigurationProfile(configuration.configurationProfile, context, eventPath, debug);
+    collector.ReportLosses();
+    return monitored;
 }
 
 int IsContainedInAlias(const char* title, const char* name) noexcept {
