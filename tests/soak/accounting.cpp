@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <functional>
 #include <unordered_map>
 
 namespace soak {
@@ -15,19 +17,37 @@ constexpr int kNoDb = -1;   // a path that is no database of the workload
 constexpr int kAnyDb = -2;  // an empty path: the add-in could not read it
 
 struct Item {
+    enum Source : uint8_t { kDocument, kNotWritten, kNotCaptured, kDamaged } source = kDocument;
     int db = kNoDb;
     int kind = -1;
     NOTEID noteId = 0;
     int connector = -1;
     bool timed = false;
     uint64_t time = 0;
-    const char* what = "";
 };
 
 struct Slot {
     ConnectorMask owed = 0;
     ConnectorMask allowed = 0;
+    // A failed operation: the connectors it wanted, each allowed at most one "not captured" line
+    // (the before stage cannot know the operation will fail), nothing else.
+    ConnectorMask lineOnly = 0;
     uint8_t outcomes[kConnectorCount] = {};
+    std::vector<uint32_t> matched;  // the items, for the report of a mismatch
+
+    // The connectors for which `op` may have produced `item`: a document for what it was allowed;
+    // a line only when it met what writes that line (a failed allocation before the Event
+    // document, a server fault in its after stage).
+    ConnectorMask Accepts(const Item& item, const Operation& op) const {
+        switch (item.source) {
+            case Item::kDocument:
+                return allowed;
+            case Item::kNotCaptured:
+                return op.metAllocation ? ConnectorMask(allowed | lineOnly) : 0;
+            default:
+                return op.metAfterFault ? allowed : 0;
+        }
+    }
 };
 
 int DbIndex(const std::string& path) {
@@ -78,11 +98,13 @@ std::string Describe(const Operation& op, const Slot& slot) {
 }
 
 std::string Describe(const Item& item) {
+    static const char* const kSources[] = {"document", "not-written line", "not-captured line",
+                                           "damaged line"};
     char text[200];
-    std::snprintf(text, sizeof text,
-                  "%s: %s of note %X in database #%d for connector #%d at %s%llu", item.what,
-                  item.kind >= 0 ? kKindText[item.kind] : "?", item.noteId, item.db, item.connector,
-                  item.timed ? "" : "(no time) ", static_cast<unsigned long long>(item.time));
+    std::snprintf(
+        text, sizeof text, "%s: %s of note %X in database #%d for connector #%d at %s%llu",
+        kSources[item.source], item.kind >= 0 ? kKindText[item.kind] : "?", item.noteId, item.db,
+        item.connector, item.timed ? "" : "(no time) ", static_cast<unsigned long long>(item.time));
     return text;
 }
 
@@ -122,8 +144,6 @@ Tally Reconcile(const ProfilesPtr& start, const std::vector<Edit>& edits,
         byNote[NoteKey(op.db, op.kind, op.noteId)].push_back(i);
         if (op.kind == kCreate)
             createsByDb[op.db].push_back(i);
-        if (op.failed)
-            continue;
         size_t first = 0;
         size_t last = 0;
         for (const Edit& edit : edits) {
@@ -145,6 +165,10 @@ Tally Reconcile(const ProfilesPtr& start, const std::vector<Edit>& edits,
             else
                 owed &= wanted;
         }
+        if (op.failed) {
+            slots[i].lineOnly = allowed;
+            continue;
+        }
         slots[i].owed = owed;
         slots[i].allowed = allowed;
         tally.excused += op.excuse != Operation::kNone ? 1 : 0;
@@ -160,16 +184,16 @@ Tally Reconcile(const ProfilesPtr& start, const std::vector<Edit>& edits,
             continue;
         }
         ++tally.documents;
-        items.push_back({DbIndex(document.dbPath), KindIndex(document.eventType), document.noteId,
-                         ConnectorIndex(document.connector), true, document.time, "document"});
+        items.push_back({Item::kDocument, DbIndex(document.dbPath), KindIndex(document.eventType),
+                         document.noteId, ConnectorIndex(document.connector), true, document.time});
     }
-    static const char* const kLineNames[] = {"not-written line", "not-captured line",
-                                             "damaged line"};
     for (const NamedEvent& line : lines) {
         ++tally.named[line.kind];
-        items.push_back({DbIndex(line.dbPath), KindIndex(line.eventType), line.noteId,
-                         ConnectorIndex(line.connector), line.timed, line.time,
-                         kLineNames[line.kind]});
+        const Item::Source source = line.kind == NamedEvent::kNotCaptured ? Item::kNotCaptured
+                                    : line.kind == NamedEvent::kDamaged   ? Item::kDamaged
+                                                                          : Item::kNotWritten;
+        items.push_back({source, DbIndex(line.dbPath), KindIndex(line.eventType), line.noteId,
+                         ConnectorIndex(line.connector), line.timed, line.time});
     }
     if (tally.damaged != tally.named[NamedEvent::kDamaged]) {
         const uint64_t a = tally.damaged;
@@ -179,56 +203,90 @@ Tally Reconcile(const ProfilesPtr& start, const std::vector<Edit>& edits,
                               std::to_string(b) + " lines naming them");
     }
 
-    // Each item to one operation: timed items by their time, then the others.
-    auto match = [&](const Item& item) -> long {
+    // The operations that could have produced each item: on the note it names (any note of its
+    // database for a create's line written before the note had an id; any database for a line
+    // without one), of its event type, whose window holds its time, and that accept it.
+    std::vector<std::vector<uint32_t>> candidates(items.size());
+    for (size_t n = 0; n < items.size(); ++n) {
+        const Item& item = items[n];
         if (item.kind < 0 || item.connector < 0 || item.db == kNoDb)
-            return -1;
-        const ConnectorMask bit = ConnectorMask(1u << item.connector);
-        long best = -1;
-        int bestRank = 5;
-        const size_t dbCount = Databases().size();
-        for (size_t db = 0; db < dbCount; ++db) {
+            continue;
+        for (size_t db = 0; db < Databases().size(); ++db) {
             if (item.db != kAnyDb && static_cast<size_t>(item.db) != db)
                 continue;
-            const std::vector<size_t>* candidates = nullptr;
+            const std::vector<size_t>* ops = nullptr;
             if (item.noteId == 0 && item.kind == kCreate) {
-                candidates = &createsByDb[db];
+                ops = &createsByDb[db];
             } else {
                 auto found = byNote.find(NoteKey(static_cast<int>(db), item.kind, item.noteId));
                 if (found == byNote.end())
                     continue;
-                candidates = &found->second;
+                ops = &found->second;
             }
-            for (size_t i : *candidates) {
+            for (size_t i : *ops) {
                 const Operation& op = operations[i];
-                if (op.kind != item.kind ||
-                    (item.timed && (item.time < op.begin || item.time > op.end)))
+                if (item.timed && (item.time < op.begin || item.time > op.end))
                     continue;
-                const Slot& slot = slots[i];
-                const bool none = slot.outcomes[item.connector] == 0;
-                const int rank = (slot.owed & bit) && none      ? 0
-                                 : (slot.allowed & bit) && none ? 1
-                                 : (slot.allowed & bit)         ? 2
-                                                                : 3;
-                if (rank < bestRank) {
-                    bestRank = rank;
-                    best = static_cast<long>(i);
-                }
+                if (slots[i].Accepts(item, op) & (1u << item.connector))
+                    candidates[n].push_back(static_cast<uint32_t>(i));
             }
         }
-        return best;
-    };
-    for (bool timed : {true, false}) {
-        for (const Item& item : items) {
-            if (item.timed != timed)
+    }
+
+    // An item with one candidate is that operation's. The others are matched together so that
+    // as many owed outcomes as possible are met, then as many others (a maximum matching, found
+    // by augmenting paths): any such pairing is as good as the items can tell.
+    std::vector<long> assigned(items.size(), -1);
+    std::vector<size_t> open;
+    for (size_t n = 0; n < items.size(); ++n) {
+        if (candidates[n].size() == 1) {
+            assigned[n] = candidates[n][0];
+            ++slots[candidates[n][0]].outcomes[items[n].connector];
+        } else if (!candidates[n].empty()) {
+            open.push_back(n);
+        }
+    }
+    std::unordered_map<size_t, size_t> holder;  // slot (operation * connectors + connector)
+    std::unordered_map<size_t, bool> seen;
+    std::function<bool(size_t, bool)> place = [&](size_t n, bool owedOnly) -> bool {
+        for (uint32_t i : candidates[n]) {
+            const int c = items[n].connector;
+            if (slots[i].outcomes[c] != 0 || (owedOnly && !(slots[i].owed & (1u << c))))
                 continue;
-            const long i = match(item);
-            if (i < 0) {
-                ++tally.unaccounted;
-                Problem(problems, "unaccounted " + Describe(item) + ": no such operation");
+            const size_t key = size_t{i} * kConnectorCount + static_cast<size_t>(c);
+            if (seen[key])
                 continue;
+            seen[key] = true;
+            auto held = holder.find(key);
+            if (held == holder.end() || place(held->second, owedOnly)) {
+                holder[key] = n;
+                return true;
             }
-            ++slots[static_cast<size_t>(i)].outcomes[item.connector];
+        }
+        return false;
+    };
+    std::vector<bool> placed(items.size(), false);
+    for (bool owedOnly : {true, false}) {
+        for (size_t n : open) {
+            if (placed[n])
+                continue;
+            seen.clear();
+            placed[n] = place(n, owedOnly);
+        }
+    }
+    for (const auto& [key, n] : holder)
+        assigned[n] = static_cast<long>(key / kConnectorCount);
+    for (size_t n : open) {
+        if (assigned[n] < 0)
+            assigned[n] = candidates[n][0];  // more items than places: a duplicate
+        ++slots[static_cast<size_t>(assigned[n])].outcomes[items[n].connector];
+    }
+    for (size_t n = 0; n < items.size(); ++n) {
+        if (assigned[n] < 0) {
+            ++tally.unaccounted;
+            Problem(problems, "unaccounted " + Describe(items[n]) + ": no operation to own it");
+        } else {
+            slots[static_cast<size_t>(assigned[n])].matched.push_back(static_cast<uint32_t>(n));
         }
     }
 
@@ -241,17 +299,36 @@ Tally Reconcile(const ProfilesPtr& start, const std::vector<Edit>& edits,
             if ((slot.owed & bit) && n == 0) {
                 ++tally.lost;
                 fault = "lost";
-            } else if ((slot.allowed & bit) && n > 1) {
+            } else if (n > 1) {
                 tally.duplicated += n - 1;
                 fault = "duplicated";
-            } else if (!(slot.allowed & bit) && n > 0) {
-                tally.unaccounted += n;
-                fault = "unaccounted";
             }
             if (fault != nullptr) {
-                Problem(problems, std::string(fault) + " for " + kConnectors[c] + ": " +
-                                      Describe(operations[i], slot) + ", outcomes " +
-                                      std::to_string(n));
+                std::string text = std::string(fault) + " for " + kConnectors[c] + ": " +
+                                   Describe(operations[i], slot) + ", outcomes " +
+                                   std::to_string(n);
+                for (uint32_t m : slot.matched) {
+                    if (items[m].connector == c)
+                        text += "; " + Describe(items[m]);
+                }
+                if (std::getenv("SOAK_DEBUG") != nullptr) {
+                    for (size_t j = 0; j < operations.size(); ++j) {
+                        const Operation& other = operations[j];
+                        if (j != i && other.db == operations[i].db &&
+                            other.kind == operations[i].kind && other.end >= operations[i].begin &&
+                            other.begin <= operations[i].end)
+                            text += "\n    overlapping: " + Describe(other, slots[j]) +
+                                    " outcomes " + std::to_string(slots[j].outcomes[c]);
+                    }
+                    for (const Item& item : items) {
+                        if (!item.timed)
+                            text += "\n    untimed " + Describe(item);
+                    }
+                    for (size_t e = 0; e < edits.size(); ++e)
+                        text += "\n    edit " + std::to_string(edits[e].begin) + "-" +
+                                std::to_string(edits[e].end);
+                }
+                Problem(problems, text);
             }
         }
     }

@@ -7,7 +7,9 @@
 // operation whose window overlaps edits may have seen any configuration from the one in force at
 // its start to the one in force at its end. A connector wanted by every one of those is owed
 // exactly one outcome; one wanted by some of them is allowed at most one; any other, none. A
-// failed operation is owed nothing. An operation whose before stage met a server fault that keeps
+// failed operation is owed nothing and allowed nothing but one "Event not captured" line per
+// connector it wanted: that line is written in the before stage, which cannot know the operation
+// will fail. An operation whose before stage met a server fault that keeps
 // the add-in from knowing the change is wanted (database path, note or profile database not
 // readable: the add-in lets the change pass unmonitored) is owed nothing but still allowed at most
 // one; one whose form title could not be read is owed only what its path entries want.
@@ -16,9 +18,12 @@
 // type, database and connector: "Event document not written", "Event not captured" (a loss), or
 // "Event document stored without some items" (delivered damaged). A document without some of its
 // items is not matched itself: its line stands for it, and there must be as many such documents
-// as such lines. A document or line is matched to an operation on the note it names, of its event
-// type, whose window holds its time; a line with no time (the server could not give it) goes to
-// such an operation that still lacks that connector's outcome.
+// as such lines. A document or line belongs to an operation on the note it names, of its event
+// type, whose window holds its time (a line without a time, when the server could not give it,
+// to any of them); a line only to an operation that met what writes it: a failed allocation for
+// "not captured", a server fault in its after stage for the other two. Where several operations
+// fit (a create's line names note 0, a line may lack its database), the outcomes are paired with
+// the operations so that as many owed outcomes as possible are met.
 #ifndef KOVA_TESTS_SOAK_ACCOUNTING_H
 #define KOVA_TESTS_SOAK_ACCOUNTING_H
 
@@ -41,7 +46,9 @@ struct Operation {
     uint64_t end = 0;     // and just after it returned
     bool failed = false;  // the host reported the operation failed
     enum Excuse : uint8_t { kNone, kAlias, kUndescribed } excuse = kNone;
-    std::string met;  // the fault it met, for the report of a mismatch ("" when none)
+    bool metAllocation = false;  // an allocation of the add-in failed during it
+    bool metAfterFault = false;  // a server API call of the add-in failed in its after stage
+    std::string met;             // the faults it met, for the report of a mismatch
 };
 
 struct Edit {

@@ -315,8 +315,11 @@ class Worker {
         }
         if (fired.alloc)
             met += met.empty() ? "a failed allocation" : " and a failed allocation";
-        for (size_t i = first; i < operations_.size(); ++i)
+        for (size_t i = first; i < operations_.size(); ++i) {
             operations_[i].met = met;
+            operations_[i].metAllocation = fired.alloc;
+            operations_[i].metAfterFault = fired.api && fired.fault.stage == EM_STAGE_AFTER;
+        }
         if (!fired.api || fired.fault.stage != EM_STAGE_BEFORE)
             return;
         const std::string& call = fired.fault.operation;
