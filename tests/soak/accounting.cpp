@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <functional>
 #include <unordered_map>
 
@@ -129,7 +128,8 @@ void Tally::Add(const Tally& other) {
 
 Tally Reconcile(const ProfilesPtr& start, const std::vector<Edit>& edits,
                 const std::vector<Operation>& operations, const std::vector<Document>& documents,
-                const std::vector<NamedEvent>& lines, std::vector<std::string>* problems) {
+                const std::vector<NamedEvent>& lines, bool explain,
+                std::vector<std::string>* problems) {
     Tally tally;
     std::vector<const Profiles*> versions{start.get()};
     for (const Edit& edit : edits)
@@ -311,7 +311,7 @@ Tally Reconcile(const ProfilesPtr& start, const std::vector<Edit>& edits,
                     if (items[m].connector == c)
                         text += "; " + Describe(items[m]);
                 }
-                if (std::getenv("SOAK_DEBUG") != nullptr) {
+                if (explain) {
                     for (size_t j = 0; j < operations.size(); ++j) {
                         const Operation& other = operations[j];
                         if (j != i && other.db == operations[i].db &&

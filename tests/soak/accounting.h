@@ -81,10 +81,12 @@ struct Tally {
 };
 
 // Reconciles one epoch: `start` was in force when it began, `edits` are its edits in order.
-// Mismatches are described in `problems` (the first few in detail).
+// Mismatches are described in `problems` (the first few; with `explain`, each with the
+// operations that overlap it, the lines without a time and the epoch's edits).
 Tally Reconcile(const ProfilesPtr& start, const std::vector<Edit>& edits,
                 const std::vector<Operation>& operations, const std::vector<Document>& documents,
-                const std::vector<NamedEvent>& lines, std::vector<std::string>* problems);
+                const std::vector<NamedEvent>& lines, bool explain,
+                std::vector<std::string>* problems);
 
 }  // namespace soak
 

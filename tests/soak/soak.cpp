@@ -56,12 +56,13 @@ struct Options {
     int threads = 4;
     unsigned faultRate = 120;  // per mille of actions with a server API fault armed
     unsigned allocRate = 60;   // per mille of actions with an allocation failure armed
+    bool explain = false;      // describe each mismatch with its context
 };
 
 [[noreturn]] void Usage(const std::string& what) {
     std::cerr << "kova_soak: " << what
               << "\nusage: kova_soak (--seconds S | --operations N) [--seed N] [--threads N]"
-                 " [--fault-rate PER_MILLE] [--alloc-rate PER_MILLE]\n";
+                 " [--fault-rate PER_MILLE] [--alloc-rate PER_MILLE] [--explain]\n";
     std::exit(2);
 }
 
@@ -69,6 +70,10 @@ Options ParseOptions(int argc, char** argv) {
     Options options;
     for (int i = 1; i < argc; ++i) {
         const std::string name = argv[i];
+        if (name == "--explain") {
+            options.explain = true;
+            continue;
+        }
         if (i + 1 >= argc)
             Usage("missing value of " + name);
         const std::string value = argv[++i];
@@ -655,7 +660,8 @@ int Main(int argc, char** argv) {
             worker->counts() = Counts{};
             worker->problems().clear();
         }
-        tally.Add(Reconcile(run.epochStart, edits, operations, documents, lines, &problems));
+        tally.Add(Reconcile(run.epochStart, edits, operations, documents, lines, options.explain,
+                            &problems));
         run.epochStart = run.profiles;
         std::string tableError;
         if (!PendingTablesEmpty(&tableError))
