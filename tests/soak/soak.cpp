@@ -173,6 +173,8 @@ struct Counts {
     uint64_t hostFailed = 0;
     uint64_t apiFaults = 0;
     uint64_t allocFaults = 0;
+    uint64_t apiArmed = 0;
+    uint64_t allocArmed = 0;
     uint64_t refusedCloses = 0;
     uint64_t edits = 0;
     uint64_t editsFailed = 0;
@@ -184,6 +186,8 @@ struct Counts {
         hostFailed += other.hostFailed;
         apiFaults += other.apiFaults;
         allocFaults += other.allocFaults;
+        apiArmed += other.apiArmed;
+        allocArmed += other.allocArmed;
         refusedCloses += other.refusedCloses;
         edits += other.edits;
         editsFailed += other.editsFailed;
@@ -285,10 +289,14 @@ class Worker {
         const uint64_t k = 1 + rng_() % 30;
         const bool alloc = rng_() % 1000 < run_.options.allocRate;
         const uint32_t n = 1 + static_cast<uint32_t>(rng_() % 8);
-        if (api)
+        if (api) {
             qixsim::FailNthCallOnThread(k, kFault, kFaultedCalls);
-        if (alloc)
+            ++counts_.apiArmed;
+        }
+        if (alloc && heapfail::Available()) {
             heapfail::FailNthOnThread(n);
+            ++counts_.allocArmed;
+        }
     }
 
     Fired Disarm() {
@@ -710,16 +718,17 @@ int Main(int argc, char** argv) {
                  "soak: seed %llu; %s Event documents, %s without some items, %s named not "
                  "written, %s named not captured; %s owed; %s operations failed by the host, %s "
                  "excused by a fault before them; %s profile edits (%s failed by the host, %s "
-                 "settled again); %s connector sweeps; faults: %s server API calls, %s "
-                 "allocations%s, %s refused closes\n",
+                 "settled again); %s connector sweeps; faults: %s server API calls (%s armed), %s "
+                 "allocations (%s armed%s), %s refused closes\n",
                  static_cast<unsigned long long>(options.seed), Thousands(tally.documents).c_str(),
                  Thousands(tally.damaged).c_str(), Thousands(tally.named[0]).c_str(),
                  Thousands(tally.named[1]).c_str(), Thousands(tally.owed).c_str(),
                  Thousands(counts.hostFailed).c_str(), Thousands(tally.excused).c_str(),
                  Thousands(counts.edits).c_str(), Thousands(counts.editsFailed).c_str(),
                  Thousands(counts.settles).c_str(), Thousands(counts.sweeps).c_str(),
-                 Thousands(counts.apiFaults).c_str(), Thousands(counts.allocFaults).c_str(),
-                 heapfail::Available() ? "" : " (not in this build)",
+                 Thousands(counts.apiFaults).c_str(), Thousands(counts.apiArmed).c_str(),
+                 Thousands(counts.allocFaults).c_str(), Thousands(counts.allocArmed).c_str(),
+                 heapfail::Available() ? "" : ", not in this build",
                  Thousands(counts.refusedCloses).c_str());
     std::string byCall;
     for (const auto& [call, n] : counts.faultsByCall)
