@@ -65,8 +65,7 @@ std::string Field(const std::string& message, const char* name, size_t* at) {
     return message.substr(from, end - from);
 }
 
-}  // namespace
-
+// The named event of one ERROR record's message and time text; false for any other message.
 bool ParseNamedEvent(const std::string& time, const std::string& message, NamedEvent* event) {
     const Prefix* prefix = nullptr;
     for (const Prefix& p : kNaming) {
@@ -90,6 +89,8 @@ bool ParseNamedEvent(const std::string& time, const std::string& message, NamedE
     event->timed = ParseTimeText(time, &event->time);
     return !noteId.empty() && end != nullptr && *end == '\0';
 }
+
+}  // namespace
 
 struct Console::State {
     int readFd = -1;

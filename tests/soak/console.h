@@ -47,10 +47,6 @@ class Console {
     FILE* out_ = nullptr;
 };
 
-// Parses the text of one console record ("<time>\tKOVA:ERROR:<message>"); public for the check
-// of the parser at start-up.
-bool ParseNamedEvent(const std::string& time, const std::string& message, NamedEvent* event);
-
 }  // namespace soak
 
 #endif  // KOVA_TESTS_SOAK_CONSOLE_H

@@ -8,7 +8,8 @@
 // thread waits while the accounting (accounting.h) checks that each event the configuration
 // wanted was written once or named by an ERROR line, that nothing else was written, that the
 // pending-note tables are empty and that the server's open handles are back to their count at the
-// start. Prints one summary line; exits 1 on any mismatch, 2 on a usage or set-up error.
+// start. Prints a summary line and its details; exits 1 on any mismatch, 2 on a usage or set-up
+// error.
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
