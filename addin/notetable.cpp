@@ -1,5 +1,6 @@
 // The pending-note tables: parking a before-stage context, finding it again in the after stage,
-// and releasing entries. Each table is a key index over its chain (addin/keyindex.h) and a mutex;
+// and releasing entries; a note that cannot be parked is named with each connector it loses. Each
+// table is a key index over its chain (addin/keyindex.h) and a mutex;
 // the chain and index are changed only under the mutex, log lines are formatted under it (the
 // entry may be gone once it is released) and written after it.
 #include "addin/notetable.h"
@@ -123,6 +124,13 @@ KOVAList MoveReversed(KOVAList from) noexcept {
     return reversed;
 }
 
+// A note that could not be parked loses its events: each connector that wanted it is named.
+void ReportNotParked(NOTEID noteId, int32_t eventType, const char* dbPath,
+                     KOVAList connectorIds) noexcept {
+    for (const KOVAListNode* node = connectorIds; node != nullptr; node = node->next)
+        ReportNotCaptured(noteId, eventType, dbPath, node->text);
+}
+
 }  // namespace
 
 STATUS AddNoteEntryV75(NoteTable& table, EventContext& context) noexcept {
@@ -135,6 +143,7 @@ STATUS AddNoteEntryV75(NoteTable& table, EventContext& context) noexcept {
     OwnedParked parked(new (std::nothrow) ParkedEntry);
     if (parked == nullptr) {
         LogLine(kLogError, "AddSaveNoteEntry: out of memory, note not parked\n");
+        ReportNotParked(context.noteId, context.eventType, context.dbPath, context.connectorIds);
         return 0;
     }
     NoteEntry* entry = &parked->entry;
@@ -154,8 +163,10 @@ STATUS AddNoteEntryV75(NoteTable& table, EventContext& context) noexcept {
     bool formatted;
     {
         TableLock lock(pending->mutex);
-        if (!lock.held())
+        if (!lock.held()) {
+            ReportNotParked(entry->noteId, entry->eventType, entry->dbPath, entry->connectorIds);
             return 0;  // the entry and its ids are released with their owner
+        }
         pending->index.Link(parked.release());
         formatted = FormatEntryLine("AddSaveNoteEntry", entry);
     }

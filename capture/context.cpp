@@ -1,6 +1,7 @@
 // Fills an EventContext from the server API (database path, note id, form, class, originator id,
-// create/update resolution) and owns the path helpers of event capture. Writes only into the
-// record it is handed; a note it opens itself is closed before it returns.
+// create/update resolution), recognises system databases and profile documents, and owns the line
+// that names an event lost before it could be written. Writes only into the record it is handed;
+// a note it opens itself is closed before it returns.
 #include "capture/context.h"
 
 #include <cstring>
@@ -88,6 +89,18 @@ STATUS FillInNoteContextWithNoteHandle(EventContext* context) noexcept {
         context->eventType = context->noteId == 0 ? kEventTypeCreate : kEventTypeUpdate;
     }
     return 0;
+}
+
+void ReportNotCaptured(NOTEID noteId, int32_t eventType, const char* dbPath,
+                       const char* connectorId) noexcept {
+    const char* const type = eventType == kEventTypeCreate   ? "Create"
+                             : eventType == kEventTypeUpdate ? "Update"
+                             : eventType == kEventTypeDelete ? "Delete"
+                                                             : "";
+    LogFormat(kLogError,
+              "Event not captured: NoteID: %X, EventType: %s, Database: %s, ConnectorId: %s\n",
+              static_cast<unsigned int>(noteId), type, dbPath != nullptr ? dbPath : "",
+              connectorId != nullptr ? connectorId : "");
 }
 
 int IsSystemDb(const EventContext* context) noexcept {

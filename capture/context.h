@@ -42,6 +42,12 @@ STATUS FillInNoteContextWithNoteHandle(EventContext* context) noexcept;
 int IsSystemDb(const EventContext* context) noexcept;
 int IsConfigurationNote(const char* dbPath, const char* formName) noexcept;
 
+// The ERROR line for a connector that wanted a change whose event is lost before its Event
+// document could be written (its id or the change could not be kept between the two stages): it
+// names the change (note id, event type, database path as the server gave it) and the connector.
+void ReportNotCaptured(NOTEID noteId, int32_t eventType, const char* dbPath,
+                       const char* connectorId) noexcept;
+
 }  // namespace kova
 
 #endif  // KOVA_CAPTURE_CONTEXT_H

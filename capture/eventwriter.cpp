@@ -1,7 +1,8 @@
 // The event table writer: opens "kovaevents.qix" for one call and writes one Event document per
 // connector id of the list it is handed, in list order. The list is always consumed. An Event
 // document that cannot be written (database not opened, create or store failed) is named in an
-// ERROR line with the change and its connector, and the next connector still gets its own.
+// ERROR line with the change and its connector, and the next connector still gets its own; so is
+// one stored without some of its items (an item write failed, or the database path was unread).
 #include "capture/eventwriter.h"
 
 #include <cstdint>
@@ -88,9 +89,12 @@ void FormatPickFields(char (&text)[kPickFieldsSize], NOTEID noteId) noexcept {
     text[length] = '\0';
 }
 
-void ReportItem(STATUS status, const char* message) noexcept {
-    if (status != 0)
-        LogLine(kLogError, message);
+// Logs an item's message when its write failed; answers whether it did.
+bool ItemFailed(STATUS status, const char* message) noexcept {
+    if (status == 0)
+        return false;
+    LogLine(kLogError, message);
+    return true;
 }
 
 // The ERROR line for a connector whose Event document was not written.
@@ -100,6 +104,15 @@ void ReportNotWritten(const EventTexts& texts, const char* connectorId, STATUS s
               "ConnectorId: %s, Error#: %i\n",
               static_cast<unsigned int>(texts.noteId), texts.eventType, texts.dbPath, connectorId,
               static_cast<int>(status));
+}
+
+// The ERROR line for a connector whose Event document was stored without some of its items: the
+// item lines before it do not say which change or connector they concern.
+void ReportStoredIncomplete(const EventTexts& texts, const char* connectorId) noexcept {
+    LogFormat(kLogError,
+              "Event document stored without some items: NoteID: %X, EventType: %s, Database: "
+              "%s, ConnectorId: %s\n",
+              static_cast<unsigned int>(texts.noteId), texts.eventType, texts.dbPath, connectorId);
 }
 
 // Creates, fills and stores one Event document; the status of a failed create or store, else 0.
@@ -116,30 +129,36 @@ STATUS WriteEventDocument(DBHANDLE db, const EventTexts& texts, const char* conn
     FormatWords(eventId, eventOid.note.word[1], eventOid.note.word[0], eventOid.file.word[1],
                 eventOid.file.word[0]);
 
-    ReportItem(QIXItemSetText(h, "EventId", eventId, QIX_TEXT_TERMINATED),
-               "Error updateing Event ID");
-    ReportItem(QIXItemSetText(h, "EventType", texts.eventType, QIX_TEXT_TERMINATED),
-               "Error updateing Event Type");
-    ReportItem(QIXItemSetText(h, "DBPath", texts.normalizedPath, QIX_TEXT_TERMINATED),
-               "Error updateing Database Path");
-    ReportItem(QIXItemSetText(h, "FormName", texts.formName, QIX_TEXT_TERMINATED),
-               "Error updateing Form");
-    ReportItem(QIXItemSetText(h, "UNID", texts.unid, QIX_TEXT_TERMINATED), "Error updateing UNID");
-    ReportItem(QIXItemSetText(h, "PickFields", texts.pickFields, QIX_TEXT_TERMINATED),
-               "Error updateing NoteID");
-    ReportItem(QIXItemSetNumber(h, "Status", &texts.status), "Error updateing Status");
-    ReportItem(QIXItemSetTime(h, "EventTime", &texts.eventTime), "Error updateing Event Time");
-    ReportItem(QIXItemSetText(h, "ConnectorId", connectorId, QIX_TEXT_TERMINATED),
-               "Error updateing Connector ID");
-    ReportItem(QIXItemSetText(h, kFormItem, kEventForm, QIX_TEXT_TERMINATED),
-               "Error updateing Form");
+    // An unread database path leaves "DBPath" empty: the document lacks it as much as an item.
+    bool incomplete = texts.normalizedPath[0] == '\0';
+    const auto item = [&incomplete](STATUS status, const char* message) noexcept {
+        incomplete = ItemFailed(status, message) || incomplete;
+    };
+    item(QIXItemSetText(h, "EventId", eventId, QIX_TEXT_TERMINATED), "Error updateing Event ID");
+    item(QIXItemSetText(h, "EventType", texts.eventType, QIX_TEXT_TERMINATED),
+         "Error updateing Event Type");
+    item(QIXItemSetText(h, "DBPath", texts.normalizedPath, QIX_TEXT_TERMINATED),
+         "Error updateing Database Path");
+    item(QIXItemSetText(h, "FormName", texts.formName, QIX_TEXT_TERMINATED),
+         "Error updateing Form");
+    item(QIXItemSetText(h, "UNID", texts.unid, QIX_TEXT_TERMINATED), "Error updateing UNID");
+    item(QIXItemSetText(h, "PickFields", texts.pickFields, QIX_TEXT_TERMINATED),
+         "Error updateing NoteID");
+    item(QIXItemSetNumber(h, "Status", &texts.status), "Error updateing Status");
+    item(QIXItemSetTime(h, "EventTime", &texts.eventTime), "Error updateing Event Time");
+    item(QIXItemSetText(h, "ConnectorId", connectorId, QIX_TEXT_TERMINATED),
+         "Error updateing Connector ID");
+    item(QIXItemSetText(h, kFormItem, kEventForm, QIX_TEXT_TERMINATED), "Error updateing Form");
 
     LogFormat(kLogInfo,
               "Updating event table: UNID: %s, Pick Fields: %s, EventType: %s, Database Name: "
               "%s, Timestamp: %s \n",
               texts.unid, texts.pickFields, texts.eventType, texts.dbPath, texts.timeText);
 
-    return QIXNoteUpdate(h, 0);  // the guard closes the note
+    const STATUS stored = QIXNoteUpdate(h, 0);  // the guard closes the note
+    if (stored == 0 && incomplete)
+        ReportStoredIncomplete(texts, connectorId);
+    return stored;
 }
 
 void FormTexts(EventTexts* texts, const ORIGINATORID& originatorId, NOTEID noteId,

@@ -3,7 +3,8 @@
 // configuration in force under a pin. At DEBUG it walks every record and traces each comparison;
 // below DEBUG it asks the configuration's monitored-entry index, which answers what the walk would
 // at a cost that does not grow with the number of profiles. Allocates only the list nodes of
-// matched ids. The explanation walks the records too and asks the same entry test, so that it can
+// matched ids, and names each connector whose id it could not list (the event is then lost). The
+// explanation walks the records too and asks the same entry test, so that it can
 // never answer otherwise than the filter.
 #include "capture/filter.h"
 
@@ -22,6 +23,56 @@ namespace {
 
 constexpr size_t kFormTitleSize = kFormReadLimit;
 constexpr size_t kTitleCopySize = 256;
+
+bool Listed(KOVAList list, const char* id) noexcept {
+    for (const KOVAListNode* node = list; node != nullptr; node = node->next) {
+        if (node->text != nullptr && std::strcmp(node->text, id) == 0)
+            return true;
+    }
+    return false;
+}
+
+// The connector ids one filter call collects into its context. An id the list could not take
+// (memory ran out; the list logs that, without saying which) loses the event for that connector,
+// unless another profile of the same connector adds it later in the call: so the losses are
+// named once the call is done. The ids point into the pinned configuration. Beyond the ids kept
+// here, a loss is named at once.
+class Collector {
+public:
+    explicit Collector(EventContext* context) noexcept : context_(context) {}
+    Collector(const Collector&) = delete;
+    Collector& operator=(const Collector&) = delete;
+
+    EventContext* context() const noexcept { return context_; }
+    void Add(const char* id) noexcept {
+        KOVAListAddUniqueString(&context_->connectorIds, id);
+        if (Listed(context_->connectorIds, id))
+            return;
+        if (unlistedCount_ < kKept) {
+            unlisted_[unlistedCount_++] = id;
+        } else {
+            Report(id);
+        }
+    }
+    void ReportLosses() const noexcept {
+        for (size_t i = 0; i < unlistedCount_; ++i) {
+            bool again = Listed(context_->connectorIds, unlisted_[i]);
+            for (size_t j = 0; j < i && !again; ++j)
+                again = std::strcmp(unlisted_[j], unlisted_[i]) == 0;
+            if (!again)
+                Report(unlisted_[i]);
+        }
+    }
+
+private:
+    static constexpr size_t kKept = 16;
+    void Report(const char* id) const noexcept {
+        ReportNotCaptured(context_->noteId, context_->eventType, context_->dbPath, id);
+    }
+    EventContext* context_;
+    const char* unlisted_[kKept];  // the first unlistedCount_ are set
+    size_t unlistedCount_ = 0;
+};
 
 template <typename Profile>
 int WantsEventType(int32_t eventType, const Profile& profile) noexcept {
@@ -113,8 +164,9 @@ bool TriggerEntryMatches(const EventContext& context, const char* eventPath, con
            MonitorVerdict::kWanted;
 }
 
-int WalkTriggerChain(const TriggerProfile* chain, EventContext* context, const char* eventPath,
+int WalkTriggerChain(const TriggerProfile* chain, Collector& collector, const char* eventPath,
                      const char* title, bool debug) noexcept {
+    EventContext* const context = collector.context();
     int result = 0;
     for (const TriggerProfile* profile = chain; profile != nullptr; profile = profile->next) {
         // The rest of a profile's entries are not examined once one matched.
@@ -122,15 +174,16 @@ int WalkTriggerChain(const TriggerProfile* chain, EventContext* context, const c
                 return TriggerEntryMatches(*context, eventPath, title, entry, *profile, debug);
             })) {
             LogLine(kLogDebug, "Event is monitored!");
-            KOVAListAddUniqueString(&context->connectorIds, profile->connectorID);
+            collector.Add(profile->connectorID);
             result = 1;
         }
     }
     return result;
 }
 
-int CheckConfigurationProfile(const ConfigurationProfile& profile, EventContext* context,
+int CheckConfigurationProfile(const ConfigurationProfile& profile, Collector& collector,
                               const char* eventPath, bool debug) noexcept {
+    EventContext* const context = collector.context();
     if (profile.monitoredNum < 1)
         return 0;
     if (!FindMonitoredEntry(profile.monitored, profile.monitoredNum, [&](const char* entry) {
@@ -142,15 +195,16 @@ int CheckConfigurationProfile(const ConfigurationProfile& profile, EventContext*
         return 0;
     }
     LogLine(kLogDebug, "Event is monitored!");
-    KOVAListAddUniqueString(&context->connectorIds, profile.connectorID);
+    collector.Add(profile.connectorID);
     return 1;
 }
 
 // The walk's answer from the index: the candidates are the entries whose path part is the event
 // path, in walk order, so only their form part and the event type remain to be tested, and a
 // record that matched once is passed over like the rest of its entries in the walk.
-int MatchIndexed(const ProfileConfiguration& configuration, EventContext* context,
+int MatchIndexed(const ProfileConfiguration& configuration, Collector& collector,
                  const char* eventPath, const char* title) noexcept {
+    EventContext* const context = collector.context();
     size_t count = 0;
     const MonitorIndex::Candidate* candidates = configuration.index.Find(eventPath, &count);
     int result = 0;
@@ -160,7 +214,7 @@ int MatchIndexed(const ProfileConfiguration& configuration, EventContext* contex
         if (candidate.trigger == nullptr) {  // the deprecated profile: its first match decides
             const ConfigurationProfile& profile = configuration.configurationProfile;
             if (WantsEventType(context->eventType, profile)) {
-                KOVAListAddUniqueString(&context->connectorIds, profile.connectorID);
+                collector.Add(profile.connectorID);
                 return 1;
             }
             continue;
@@ -169,7 +223,7 @@ int MatchIndexed(const ProfileConfiguration& configuration, EventContext* contex
             continue;
         if (MatchFormAndType(candidate.formPart, title, context->eventType, *candidate.trigger) ==
             MonitorVerdict::kWanted) {
-            KOVAListAddUniqueString(&context->connectorIds, candidate.trigger->connectorID);
+            collector.Add(candidate.trigger->connectorID);
             matched = candidate.trigger;
             result = 1;
         }
@@ -200,13 +254,19 @@ int CheckIsEventMonitored(EventContext* context) noexcept {
     }
     const ProfileConfiguration& configuration = *pin;
     const bool debug = LogLevelPasses(kLogDebug);
-    if (!debug && configuration.index.valid())
-        return MatchIndexed(configuration, context, eventPath, title);
-    if (configuration.pEventTriggerProfile != nullptr) {
-        return WalkTriggerChain(configuration.pEventTriggerProfile, context, eventPath, title,
-                                debug);
+    Collector collector(context);
+    int monitored;
+    if (!debug && configuration.index.valid()) {
+        monitored = MatchIndexed(configuration, collector, eventPath, title);
+    } else if (configuration.pEventTriggerProfile != nullptr) {
+        monitored = WalkTriggerChain(configuration.pEventTriggerProfile, collector, eventPath,
+                                     title, debug);
+    } else {
+        monitored = CheckConfigurationProfile(configuration.configurationProfile, collector,
+                                              eventPath, debug);
     }
-    return CheckConfigurationProfile(configuration.configurationProfile, context, eventPath, debug);
+    collector.ReportLosses();
+    return monitored;
 }
 
 ExplainOutcome ExplainEventMonitored(const EventContext& context, MonitorExplanationSink sink,

@@ -1,7 +1,8 @@
 // The call gate of the stand-in server: per-operation call counters (striped per thread) and the
 // faults a host arms (next N calls, k-th call of one operation, k-th call of any, sticky, the next
-// N opens of one note), and the host's own calls (HostCalls) that pass it uncounted; with no
-// fault armed and no such scope open a call costs one counter increment and two atomic loads.
+// N opens of one note, and the k-th call a thread itself makes of some operations), and the
+// host's own calls (HostCalls) that pass it uncounted; with no fault armed and no such scope open
+// a call costs one counter increment and three atomic loads.
 #include <array>
 #include <atomic>
 #include <cstdint>
@@ -145,7 +146,7 @@ namespace {
 
 // The slow path of a call while some fault is armed, kept out of line so that the path every
 // call takes stays a counter increment and two loads (the open HostCalls scopes, the armed flag).
-[[gnu::noinline]] bool EvaluateArmed(Op op, STATUS* status, const NoteSubject* note) noexcept {
+[[gnu::noinline]] bool EvaluateArmed(Op op, STATUS* status, const CallSubject* note) noexcept {
     try {
         // The note's database is found before the fault lock is taken, so that no handle slot
         // is ever locked inside it. Databases are never destroyed and their paths never change.
@@ -165,17 +166,60 @@ namespace {
 std::atomic<uint32_t> gHostCallScopes{0};
 thread_local uint32_t tHostCallDepth = 0;
 
+// A fault a thread armed for its own calls, and what it hit when it fired. Plain data: thread-local
+// objects with destructors are kept out of the Windows build (see ThreadStripe).
+struct ThreadRule {
+    bool armed = false;
+    uint64_t remaining = 0;  // countdown over this thread's calls of the chosen operations
+    STATUS status = 0;
+    bool ops[kOpCount] = {};
+    bool fired = false;
+    Op firedOp = Op::Count;
+    int stage = -1;
+    const Database* noteDb = nullptr;
+    NOTEID noteId = 0;
+    QIXHANDLE closing = QIX_NULLHANDLE;
+};
+thread_local ThreadRule tThreadRule;
+// Threads with a rule armed: only while it is non-zero does a call look at its thread's rule.
+std::atomic<unsigned> gThreadRules{0};
+
+// This thread's own rule: counts the call when it is one of the rule's operations and fires at
+// the k-th, once, recording where.
+[[gnu::noinline]] bool EvaluateThreadRule(Op op, STATUS* status, const CallSubject* note) noexcept {
+    ThreadRule& rule = tThreadRule;
+    if (!rule.armed || !rule.ops[static_cast<std::size_t>(op)] || --rule.remaining != 0)
+        return false;
+    rule.armed = false;
+    gThreadRules.fetch_sub(1, std::memory_order_relaxed);
+    rule.fired = true;
+    rule.firedOp = op;
+    rule.stage = CurrentStage();
+    rule.noteDb = nullptr;
+    rule.noteId = note != nullptr ? note->noteId : 0;
+    rule.closing = note != nullptr ? note->closing : QIX_NULLHANDLE;
+    if (note != nullptr) {
+        WithObject<DbObject>(note->db, [&](const DbObject& object) { rule.noteDb = object.db; });
+    }
+    *status = rule.status;
+    return true;
+}
+
 }  // namespace
 
 bool InHostCalls() noexcept {
     return gHostCallScopes.load(std::memory_order_relaxed) != 0 && tHostCallDepth != 0;
 }
 
-bool EnterCall(Op op, STATUS* status, bool canFail, const NoteSubject* note) noexcept {
+bool EnterCall(Op op, STATUS* status, bool canFail, const CallSubject* note) noexcept {
     if (InHostCalls())
         return false;
     MyStripe().counts[static_cast<std::size_t>(op)].fetch_add(1, std::memory_order_relaxed);
-    if (!canFail || !gFaultsArmed.load(std::memory_order_acquire))
+    if (!canFail)
+        return false;
+    if (gThreadRules.load(std::memory_order_relaxed) != 0 && EvaluateThreadRule(op, status, note))
+        return true;
+    if (!gFaultsArmed.load(std::memory_order_acquire))
         return false;
     return EvaluateArmed(op, status, note);
 }
@@ -230,6 +274,43 @@ void FailNthCall(uint64_t k, STATUS status, bool sticky) {
     FaultRule rule(FaultRule::Type::NthCall, detail::Op::Count, status, k);
     rule.sticky = sticky;
     detail::Arm(std::move(rule));
+}
+
+void FailNthCallOnThread(uint64_t k, STATUS status, const std::vector<std::string>& operations) {
+    detail::ThreadRule& rule = detail::tThreadRule;
+    const bool wasArmed = rule.armed;
+    rule = detail::ThreadRule{};
+    bool any = false;
+    for (const std::string& name : operations) {
+        detail::Op op;
+        if (detail::OpByName(name, &op)) {
+            rule.ops[static_cast<std::size_t>(op)] = true;
+            any = true;
+        }
+    }
+    rule.armed = k != 0 && any;
+    rule.remaining = k;
+    rule.status = status;
+    if (rule.armed && !wasArmed)
+        detail::gThreadRules.fetch_add(1, std::memory_order_relaxed);
+    else if (!rule.armed && wasArmed)
+        detail::gThreadRules.fetch_sub(1, std::memory_order_relaxed);
+}
+
+bool TakeThreadFault(ThreadFault* fired) {
+    detail::ThreadRule& rule = detail::tThreadRule;
+    if (rule.armed)
+        detail::gThreadRules.fetch_sub(1, std::memory_order_relaxed);
+    const bool hit = rule.fired;
+    if (hit && fired != nullptr) {
+        fired->operation = detail::OpName(rule.firedOp);
+        fired->stage = rule.stage;
+        fired->dbPath = rule.noteDb != nullptr ? rule.noteDb->path : std::string();
+        fired->noteId = rule.noteId;
+        fired->closing = rule.closing;
+    }
+    rule = detail::ThreadRule{};
+    return hit;
 }
 
 void ClearFaults() {

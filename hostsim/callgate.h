@@ -64,24 +64,30 @@ constexpr std::size_t kOpCount = static_cast<std::size_t>(Op::Count);
 
 const char* OpName(Op op) noexcept;
 
-// The note a call names (QIXNoteOpen), for the faults armed on one note.
-struct NoteSubject {
+// What a call names, for the faults that concern it: the note of a QIXNoteOpen (database handle
+// and note id), for the faults armed on one note, or the handle a close releases, which a fault
+// armed by a thread reports so that its host can close what the refused close left open.
+struct CallSubject {
     DBHANDLE db = QIX_NULLHANDLE;
     NOTEID noteId = 0;
+    QIXHANDLE closing = QIX_NULLHANDLE;
 };
 
 // Counts one call of `op`. True when an armed fault makes the call fail; *status then holds the
 // status to answer. A call that cannot fail (void result) is counted but never fails. `note`
 // (may be null) is looked at only while some fault is armed.
 bool EnterCall(Op op, STATUS* status, bool canFail = true,
-               const NoteSubject* note = nullptr) noexcept;
+               const CallSubject* note = nullptr) noexcept;
+// The notification stage whose handler is running on this thread: EM_STAGE_BEFORE,
+// EM_STAGE_AFTER, or -1 outside any handler (hostsim/notify.cpp).
+int CurrentStage() noexcept;
 // A HostCalls scope is open on this thread (host.h): its calls are the host's own.
 bool InHostCalls() noexcept;
 void ResetFaultsAndCounters() noexcept;
 
 // Runs `body` for a STATUS function behind the gate; an exception becomes ERR_QIX_NO_MEMORY.
 template <typename Body>
-STATUS GuardedCall(Op op, Body&& body, const NoteSubject* note = nullptr) noexcept {
+STATUS GuardedCall(Op op, Body&& body, const CallSubject* note = nullptr) noexcept {
     STATUS fault = 0;
     if (EnterCall(op, &fault, true, note))
         return fault;

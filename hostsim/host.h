@@ -121,6 +121,24 @@ QIXAPI void FailNoteOpen(const std::string& dbPath, NOTEID noteId, STATUS status
 // call of that same operation fails too. Returns nothing; FaultsInjected() says what fired.
 QIXAPI void FailNthCall(uint64_t k, STATUS status, bool sticky = false);
 QIXAPI void ClearFaults();
+// A fault of the calling thread's own calls, so that a host running several threads can tell which
+// of its operations met it: the k-th call from now that this thread makes of one of `operations`
+// answers `status`, once. Arming again replaces it. It fires in whatever the thread runs, a
+// handler's calls included, and does not show in FaultsInjected().
+QIXAPI void FailNthCallOnThread(uint64_t k, STATUS status,
+                                const std::vector<std::string>& operations);
+// Where a thread's fault fired: the operation, the notification stage whose handler made the call
+// (EM_STAGE_BEFORE, EM_STAGE_AFTER, or -1 outside a handler), for QIXNoteOpen the note (its
+// database's path and its id), and for a close the handle the refused close left open.
+struct ThreadFault {
+    std::string operation;
+    int stage = -1;
+    std::string dbPath;
+    NOTEID noteId = 0;
+    QIXHANDLE closing = QIX_NULLHANDLE;
+};
+// Disarms the calling thread's fault; true, with `fired` filled when not null, when it fired.
+QIXAPI bool TakeThreadFault(ThreadFault* fired);
 // Faults that fired since the last Reset/ClearFaults, as "operation" names in firing order.
 QIXAPI std::vector<std::string> FaultsInjected();
 

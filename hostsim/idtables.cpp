@@ -67,5 +67,7 @@ QIXBOOL IDScan(IDHANDLE table, QIXBOOL first, NOTEID* retNoteId) {
 }
 
 STATUS IDDestroyTable(IDHANDLE table) {
-    return GuardedCall(Op::IDDestroyTable, [&] { return CloseHandleOfKind(table, Kind::IdTable); });
+    const CallSubject subject{QIX_NULLHANDLE, 0, table};
+    return GuardedCall(
+        Op::IDDestroyTable, [&] { return CloseHandleOfKind(table, Kind::IdTable); }, &subject);
 }

@@ -60,5 +60,7 @@ QIXBOOL OSUnlockObject(MEMHANDLE handle) {
 }
 
 STATUS OSMemFree(MEMHANDLE handle) {
-    return GuardedCall(Op::OSMemFree, [&] { return CloseHandleOfKind(handle, Kind::Memory); });
+    const CallSubject subject{QIX_NULLHANDLE, 0, handle};
+    return GuardedCall(
+        Op::OSMemFree, [&] { return CloseHandleOfKind(handle, Kind::Memory); }, &subject);
 }

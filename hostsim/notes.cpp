@@ -91,13 +91,15 @@ using namespace qixsim::detail;
 
 STATUS QIXNoteOpen(DBHANDLE db, NOTEID noteId, uint16_t flags, NOTEHANDLE* retNote) {
     (void)flags;
-    const NoteSubject subject{db, noteId};
+    const CallSubject subject{db, noteId, QIX_NULLHANDLE};
     return GuardedCall(
         Op::QIXNoteOpen, [&] { return OpenNoteHandle(db, noteId, retNote); }, &subject);
 }
 
 STATUS QIXNoteClose(NOTEHANDLE note) {
-    return GuardedCall(Op::QIXNoteClose, [&] { return CloseHandleOfKind(note, Kind::Note); });
+    const CallSubject subject{QIX_NULLHANDLE, 0, note};
+    return GuardedCall(
+        Op::QIXNoteClose, [&] { return CloseHandleOfKind(note, Kind::Note); }, &subject);
 }
 
 STATUS QIXNoteCreate(DBHANDLE db, NOTEHANDLE* retNote) {

@@ -53,16 +53,26 @@ bool IsRunning(uint16_t recursionId) noexcept {
     return false;
 }
 
+// The stage of the innermost handler running on this thread; -1 outside any.
+thread_local int tStage = -1;
+
 class RunningScope {
   public:
-    explicit RunningScope(uint16_t recursionId) noexcept {
+    RunningScope(uint16_t recursionId, uint16_t stage) noexcept : outerStage_(tStage) {
         if (tDepth < kMaxNesting)
             tRunning[tDepth] = recursionId;
         ++tDepth;
+        tStage = stage;
     }
-    ~RunningScope() { --tDepth; }
+    ~RunningScope() {
+        --tDepth;
+        tStage = outerStage_;
+    }
     RunningScope(const RunningScope&) = delete;
     RunningScope& operator=(const RunningScope&) = delete;
+
+  private:
+    int outerStage_;
 };
 
 // This thread's copy of gRegistrations, and the version it was taken at: a plain array, so that
@@ -121,7 +131,7 @@ STATUS Invoke(const Registration& registration, uint16_t stage, STATUS status,
     record.notificationId = registration.notificationId;
     record.stage = stage;
     record.status = status;
-    RunningScope running(registration.recursionId);
+    RunningScope running(registration.recursionId, stage);
     EMHANDLER handler = registration.handler;
     switch (a.size()) {
         case 0:
@@ -136,6 +146,10 @@ STATUS Invoke(const Registration& registration, uint16_t stage, STATUS status,
 }
 
 }  // namespace
+
+int CurrentStage() noexcept {
+    return tStage;
+}
 
 STATUS RunNotified(uint16_t notificationId, const std::vector<unsigned int>& arguments,
                    STATUS forcedStatus, const std::function<STATUS()>& operation) {

@@ -175,7 +175,9 @@ STATUS QIXDbOpen(const char* path, DBHANDLE* retDb) {
 }
 
 STATUS QIXDbClose(DBHANDLE db) {
-    return GuardedCall(Op::QIXDbClose, [&] { return CloseHandleOfKind(db, Kind::Db); });
+    const CallSubject subject{QIX_NULLHANDLE, 0, db};
+    return GuardedCall(
+        Op::QIXDbClose, [&] { return CloseHandleOfKind(db, Kind::Db); }, &subject);
 }
 
 STATUS QIXDbPathGet(DBHANDLE db, char* retCanonical, char* retExpanded) {

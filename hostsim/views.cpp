@@ -266,8 +266,10 @@ STATUS TAVOpenCollection(DBHANDLE viewDb, DBHANDLE dataDb, NOTEID viewNoteId, ui
 }
 
 STATUS TAVCloseCollection(HCOLLECTION collection) {
-    return GuardedCall(Op::TAVCloseCollection,
-                       [&] { return CloseHandleOfKind(collection, Kind::Collection); });
+    const CallSubject subject{QIX_NULLHANDLE, 0, collection};
+    return GuardedCall(
+        Op::TAVCloseCollection, [&] { return CloseHandleOfKind(collection, Kind::Collection); },
+        &subject);
 }
 
 STATUS TAVReadEntries(HCOLLECTION collection, COLLECTIONPOSITION* position, uint16_t skipNavigator,

@@ -1,14 +1,30 @@
 // The pending-note tables: keys, duplicates newest first, the delete key pair, the entry lines and
-// the "NULL" lines, and FreeNoteTable.
+// the "NULL" lines, a table lock that cannot be taken, and FreeNoteTable.
 #include "addin/notetable.h"
 
 #include <gtest/gtest.h>
+#include <pthread.h>
 
+#include <cerrno>
 #include <cstring>
 #include <string>
 
 #include "log/logline.h"
 #include "tests/support/testsupport.h"
+
+// The add-in's objects lock their mutexes through this wrapper (-Wl,--wrap, see CMakeLists.txt),
+// which fails the next lock on this thread when asked: a lock that cannot be taken. It keeps
+// default visibility: under the sanitizers their runtime library refers to it too.
+thread_local bool tFailNextLock = false;
+extern "C" int __real_pthread_mutex_lock(pthread_mutex_t* mutex);
+extern "C" __attribute__((visibility("default"))) int __wrap_pthread_mutex_lock(
+    pthread_mutex_t* mutex) {
+    if (tFailNextLock) {
+        tFailNextLock = false;
+        return EINVAL;
+    }
+    return __real_pthread_mutex_lock(mutex);
+}
 
 namespace {
 
@@ -112,6 +128,24 @@ TEST_F(NoteTableTest, DeleteTableNeedsBothNoteIdAndDatabaseHandle) {
               "KOVA:DEBUG:RemoveDeleteNoteEntry: Note ID: 20, Database Path: shop\\items.qix, "
               "Form Name: Item\n");
     kova::FreeNoteEntry(entry);
+}
+
+TEST_F(NoteTableTest, LockThatCannotBeTakenParksNothingAndNamesEachConnector) {
+    EventContext context = Context(7, 0x1F, 3, "Item");
+    kova::KOVAListAddUniqueString(&context.connectorIds, "first");
+    kova::KOVAListAddUniqueString(&context.connectorIds, "second");
+    tFailNextLock = true;
+    EXPECT_EQ(kova::AddNoteEntryV75(kova::hSaveNoteTable, context), 0);
+    EXPECT_FALSE(tFailNextLock) << "the table lock was not asked for";
+    EXPECT_EQ(kova::hSaveNoteTable, nullptr);
+    EXPECT_EQ(kova::RemoveSaveNoteEntry(7), nullptr);
+    const std::string named =
+        "KOVA:ERROR:Event not captured: NoteID: 1F, EventType: Update, Database: "
+        "shop\\items.qix, ConnectorId: ";
+    EXPECT_EQ(kovatest::LogEntries(),
+              (std::vector<std::string>{"KOVA:ERROR:Error locking a pending-note table.\n",
+                                        named + "first\n", named + "second\n",
+                                        "KOVA:DEBUG:RemoveSaveNoteEntry: NULL\n"}));
 }
 
 TEST_F(NoteTableTest, FreeNoteTableEmptiesTheTableWithoutLogging) {

@@ -212,6 +212,10 @@ TEST_F(EventWriterTest, UnreadableDatabasePathWritesAnEmptyDBPath) {
     ASSERT_GE(log.size(), 3u);
     EXPECT_EQ(log[1], "KOVA:ERROR:Error retrieving database path.\n");
     EXPECT_NE(log[2].find("Database Name: , Timestamp: "), std::string::npos) << log[2];
+    // The document lacks its path: named, since the line above names no change.
+    EXPECT_EQ(log[3],
+              "KOVA:ERROR:Event document stored without some items: NoteID: 10, EventType: "
+              "Update, Database: , ConnectorId: c1\n");
 }
 
 TEST_F(EventWriterTest, FailingItemWritesAreLoggedAndTheDocumentIsStored) {
@@ -230,9 +234,13 @@ TEST_F(EventWriterTest, FailingItemWritesAreLoggedAndTheDocumentIsStored) {
         if (line.rfind("KOVA:ERROR:", 0) == 0)
             errors.push_back(line);
     }
-    EXPECT_EQ(errors, (std::vector<std::string>{"KOVA:ERROR:Error updateing Event Type",
-                                                "KOVA:ERROR:Error updateing Event Time",
-                                                "KOVA:ERROR:Error updateing Connector ID"}));
+    // The item lines name neither the change nor the connector; the last line does.
+    EXPECT_EQ(errors,
+              (std::vector<std::string>{
+                  "KOVA:ERROR:Error updateing Event Type", "KOVA:ERROR:Error updateing Event Time",
+                  "KOVA:ERROR:Error updateing Connector ID",
+                  "KOVA:ERROR:Event document stored without some items: NoteID: 2, "
+                  "EventType: Update, Database: orders.qix, ConnectorId: c1\n"}));
 }
 
 }  // namespace

@@ -51,7 +51,17 @@ struct Site {
     std::string line;
     std::string alsoInLine;  // a second part of the same line (after a variable note id)
     bool maskedResult;
+    std::string naming;  // a further line naming the Event document the failure concerns
 };
+
+// An Event document stored without some of its items is named by its change and connector.
+const std::string kStoredIncomplete =
+    "KOVA:ERROR:Event document stored without some items: NoteID: ";
+
+Site Naming(Site site) {
+    site.naming = kStoredIncomplete;
+    return site;
+}
 
 bool ProfileSession(const std::vector<std::string>& ops, size_t open) {
     return open + 1 < ops.size() && ops[open + 1] == "TAVFindDesignNoteExt";
@@ -113,8 +123,9 @@ Site Classify(const std::vector<std::string>& ops, size_t i) {
         const size_t close = LastBefore(ops, i, "QIXDbClose");
         const bool inWriter = open < ops.size() && !ProfileSession(ops, open) &&
                               (close == ops.size() || close < open);
-        return Site(inWriter ? Error("Error retrieving database path.\n")
-                             : "KOVA:DEBUG:Error retrieving Database name.\n");
+        if (inWriter)
+            return Naming(Site(Error("Error retrieving database path.\n")));
+        return Site("KOVA:DEBUG:Error retrieving Database name.\n");
     }
     if (op == "QIXNoteOpen") {
         if (i > 0 && ops[i - 1] == "TAVFindDesignNote")
@@ -145,7 +156,7 @@ Site Classify(const std::vector<std::string>& ops, size_t i) {
                 ++item;
         }
         if (item < std::size(kItemMessages))
-            return {Error(kItemMessages[item])};
+            return Naming(Site(Error(kItemMessages[item])));
         return {};
     }
     return {};
@@ -278,6 +289,10 @@ class LoopRunner {
         } else {
             EXPECT_TRUE(ShowsLine(run.step.console, site))
                 << "expected \"" << site.line << site.alsoInLine << "\" in:\n"
+                << run.step.console;
+            EXPECT_TRUE(site.naming.empty() ||
+                        run.step.console.find(site.naming) != std::string::npos)
+                << "expected \"" << site.naming << "\" in:\n"
                 << run.step.console;
             ++summary_[run.op].lineShown;
         }

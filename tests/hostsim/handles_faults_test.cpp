@@ -1,6 +1,6 @@
 // Handles and faults of the stand-in server: reuse, kinds, exhaustion and Reset; failing calls by
-// count, by position, sticky and on one note, their failure values, the call counters, and the
-// host's own calls in a HostCalls scope.
+// count, by position, sticky, on one note and on one thread, their failure values, the call
+// counters, and the host's own calls in a HostCalls scope.
 #include <thread>
 
 #include "tests/hostsim/hostsim_fixture.h"
@@ -228,6 +228,69 @@ TEST_F(FaultsTest, NthCallStickyAndCounters) {
     EXPECT_EQ(0u, qixsim::CallCount("QIXItemSetText"));
     EXPECT_EQ(0u, qixsim::CallCount("NoSuchOperation"));
     EXPECT_TRUE(qixsim::CallCounts().empty());
+}
+
+// A handler's note open, for the stage a thread's fault reports.
+DBHANDLE gOpenDb = QIX_NULLHANDLE;
+NOTEID gOpenId = 0;
+STATUS OpenInHandler(EMRECORD* record) {
+    if (record->stage == EM_STAGE_BEFORE) {
+        kova::NoteGuard note;
+        QIXNoteOpen(gOpenDb, gOpenId, 0, note.Out());
+    }
+    return EM_CONTINUE_STATUS;
+}
+
+TEST_F(FaultsTest, ThreadFaultFailsOnlyItsThreadAndSaysWhere) {
+    NOTEID x = 0;
+    ASSERT_EQ(0, qixsim::CreateDocument("log.qix", {{"Form", std::string("A")}}, &x));
+    kova::DbGuard db;
+    ASSERT_EQ(0, QIXDbOpen("log.qix", db.Out()));
+    const auto open = [&](NOTEHANDLE* note) { return QIXNoteOpen(db.Get(), x, 0, note); };
+
+    // The second open-or-close of this thread; other calls and other threads do not count.
+    qixsim::FailNthCallOnThread(2, 0x0777, {"QIXNoteOpen", "QIXNoteClose"});
+    std::thread([&] {
+        for (int i = 0; i < 3; ++i) {
+            kova::NoteGuard note;
+            EXPECT_EQ(0, open(note.Out()));
+        }
+    }).join();
+    EXPECT_EQ(ERR_QIX_INVALID_HANDLE, QIXItemSetText(QIX_NULLHANDLE, "A", "b", 1));
+    NOTEHANDLE note = QIX_NULLHANDLE;
+    ASSERT_EQ(0, open(&note));
+    EXPECT_EQ(0x0777, QIXNoteClose(note));  // refused: the handle stays open
+    EXPECT_EQ(0, QIXNoteClose(note));       // it fired once
+    EXPECT_TRUE(qixsim::FaultsInjected().empty());
+    qixsim::ThreadFault fired;
+    ASSERT_TRUE(qixsim::TakeThreadFault(&fired));
+    EXPECT_EQ("QIXNoteClose", fired.operation);
+    EXPECT_EQ(-1, fired.stage);
+    EXPECT_EQ(note, fired.closing);
+    EXPECT_FALSE(qixsim::TakeThreadFault(&fired));
+
+    // A note open in a handler's before stage: the stage and the note are reported.
+    gOpenDb = db.Get();
+    gOpenId = x;
+    uint16_t recursion = 0;
+    uint32_t registration = 0;
+    ASSERT_EQ(0, EMCreateRecursionID(&recursion));
+    ASSERT_EQ(0,
+              EMRegister(EM_QIXNOTEUPDATE, EM_REG_BEFORE, OpenInHandler, recursion, &registration));
+    kova::NoteGuard stored;
+    ASSERT_EQ(0, qixsim::OpenNote(db.Get(), x, stored.Out()));
+    qixsim::FailNthCallOnThread(1, 0x0777, {"QIXNoteOpen"});
+    ASSERT_EQ(0, qixsim::StoreNote(stored.Get()));
+    ASSERT_TRUE(qixsim::TakeThreadFault(&fired));
+    EXPECT_EQ(EM_STAGE_BEFORE, fired.stage);
+    EXPECT_EQ("log.qix", fired.dbPath);
+    EXPECT_EQ(x, fired.noteId);
+    EXPECT_EQ(QIX_NULLHANDLE, fired.closing);
+
+    // Disarmed before it fired: nothing fails, nothing is reported.
+    qixsim::FailNthCallOnThread(1, 0x0777, {"QIXNoteOpen"});
+    EXPECT_FALSE(qixsim::TakeThreadFault(&fired));
+    ASSERT_EQ(0, qixsim::StoreNote(stored.Get()));
 }
 
 // Runs a create-store-read sequence with its N-th server API call failing, for N = 1, 2, ...
