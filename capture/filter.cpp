@@ -38,7 +38,7 @@ bool Listed(KOVAList list, const char* id) noexcept {
 // named once the call is done. The ids point into the pinned configuration. Beyond the ids kept
 // here, a loss is named at once.
 class Collector {
-public:
+  public:
     explicit Collector(EventContext* context) noexcept : context_(context) {}
     Collector(const Collector&) = delete;
     Collector& operator=(const Collector&) = delete;
@@ -64,7 +64,7 @@ public:
         }
     }
 
-private:
+  private:
     static constexpr size_t kKept = 16;
     void Report(const char* id) const noexcept {
         ReportNotCaptured(context_->noteId, context_->eventType, context_->dbPath, id);
