@@ -45,8 +45,7 @@ class Collector {
 
     EventContext* context() const noexcept { return context_; }
     void Add(const char* id) noexcept {
-        KOVAListAddUniqueString(&context_->connectorIds, id);
-        if (Listed(context_->connectorIds, id))
+        if (KOVAListHoldsAfterAdding(&context_->connectorIds, id))
             return;
         if (unlistedCount_ < kKept) {
             unlisted_[unlistedCount_++] = id;

@@ -37,17 +37,22 @@ KOVAListNode* NewNode(const char* text) noexcept {
 }  // namespace
 
 void KOVAListAddUniqueString(KOVAList* head, const char* text) noexcept {
+    KOVAListHoldsAfterAdding(head, text);
+}
+
+bool KOVAListHoldsAfterAdding(KOVAList* head, const char* text) noexcept {
     if (head == nullptr || text == nullptr)
-        return;
+        return false;
     for (const KOVAListNode* node = *head; node != nullptr; node = node->next) {
         if (node->text != nullptr && std::strcmp(node->text, text) == 0)
-            return;
+            return true;
     }
     KOVAListNode* node = NewNode(text);
     if (node == nullptr)
-        return;
+        return false;
     node->next = *head;
     *head = node;
+    return true;
 }
 
 void KOVAListPopHeadString(KOVAList* head, char* dest, size_t destSize) noexcept {
