@@ -106,7 +106,15 @@ void HandleUpdate(const EMRECORD& record, EventContext& context, NOTEHANDLE note
         AddEvent(entry->originatorId, entry->noteId, entry->dbHandle, kUpdate, entry->formName, 0,
                  &entry->connectorIds);
     } else if (entry->eventType == kEventTypeCreate) {
-        QIXNoteGetInfo(context.noteHandle, NOTE_INFO_ID, &entry->noteId);
+        // The note id the store has just assigned. Unread, the Event documents still carry the
+        // note's universal id but "NoteID:0": say so rather than write it silently.
+        const STATUS read = QIXNoteGetInfo(context.noteHandle, NOTE_INFO_ID, &entry->noteId);
+        if (read != 0) {
+            LogFormat(kLogError,
+                      "Error reading the new note's id, its events carry NoteID:0. "
+                      "Error# %i\n",
+                      static_cast<int>(read));
+        }
         AddEvent(entry->originatorId, entry->noteId, entry->dbHandle, kCreate, entry->formName, 0,
                  &entry->connectorIds);
     }
