@@ -172,21 +172,28 @@ int LintFiles(const std::vector<std::string>& files, bool json) {
     const kovahost::Output out(json);
     size_t findings = 0;
     size_t withFindings = 0;
+    size_t read = 0;
     const bool unreadable = !ForEachScenario(files, out, [&](const kovahost::Scenario& plan) {
         const std::vector<kovahost::Finding> found = kovahost::LintScenario(plan);
         for (const kovahost::Finding& finding : found)
             out.Record(kovahost::FindingText(finding), kovahost::FindingJson(finding));
         findings += found.size();
         withFindings += found.empty() ? 0 : 1;
+        ++read;
     });
     out.Flush();
+    // The summary speaks of the files that could be read; each other one has had its error.
+    const std::string checked =
+        kovahost::Count(read, "file", "files") +
+        (unreadable
+             ? " read (" + kovahost::Count(files.size() - read, "file", "files") + " could not be)"
+             : "");
     if (findings == 0) {
-        std::fprintf(stderr, "kovahost: no warning in %s\n",
-                     kovahost::Count(files.size(), "file", "files").c_str());
+        std::fprintf(stderr, "kovahost: no warning in %s\n", checked.c_str());
     } else {
         std::fprintf(stderr, "kovahost: %s in %zu of %s\n",
                      kovahost::Count(findings, "warning", "warnings").c_str(), withFindings,
-                     kovahost::Count(files.size(), "file", "files").c_str());
+                     checked.c_str());
     }
     if (unreadable)
         return kovahost::kExitBadInput;
