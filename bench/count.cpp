@@ -4,7 +4,9 @@
 // second time with the counting allocator (KOVA_COUNT_ALLOCATIONS), it prints the heap
 // allocations the add-in's own code made in each case instead. Cases: the unmonitored
 // notification pair with 1, 10, 100 and 1,000 trigger profiles, the monitored update with 1 and 4
-// connectors, and the bulk delete of 1,000 and 100,000 monitored notes.
+// connectors, and the bulk delete of 1,000 and 100,000 monitored notes. Last, not a count of
+// instructions: the full re-reads and the Event documents of 200 notifications after a profile
+// edit, while another profile document never opens.
 #include <valgrind/callgrind.h>
 
 #include <cstdio>
@@ -75,6 +77,30 @@ void MeasureBulkDelete(long notes) {
             [&] { return DeleteBulkNotes(ids); });
 }
 
+// One profile document that never opens, from the edit of another one on: every re-read is
+// incomplete and dropped. Counts the full re-reads (QIXSearch calls) over 200 notifications (100
+// saves of a document both connectors want) and the Event documents they write.
+void CountRereadsWithAFailingProfile() {
+    constexpr int kSaves = 100;
+    constexpr int kConnectors = 2;
+    SetProfiles(ShopTriggers(kConnectors));
+    const SavedDocument document(kShopDb);
+    Prime(document);
+    const std::vector<qixsim::NoteInfo> profiles =
+        qixsim::ListDocuments("kovaevents.qix", "EventTriggerConfiguration");
+    qixsim::FailNoteOpen("kovaevents.qix", profiles.back().noteId, ERR_QIX_NO_MEMORY, UINT32_MAX);
+    OpenFirstProfile().Save();  // the edit: its after stage's re-read cannot open the other one
+    ClearEvents();
+    const uint64_t searches = qixsim::CallCount("QIXSearch");
+    for (int i = 0; i < kSaves; ++i)
+        document.Save();
+    const uint64_t rereads = qixsim::CallCount("QIXSearch") - searches;
+    qixsim::ClearFaults();
+    std::printf("failing-profile notifications=%d rereads=%llu events=%zu wanted=%d\n", 2 * kSaves,
+                static_cast<unsigned long long>(rereads), EventCount(), kSaves * kConnectors);
+    ClearEvents();
+}
+
 }  // namespace
 }  // namespace kovabench
 
@@ -95,6 +121,7 @@ int main() {
     SetProfiles({{"bulk", {"Delete"}, {kBulkDb}}});
     for (long notes : {1000L, 100000L})
         MeasureBulkDelete(notes);
+    CountRereadsWithAFailingProfile();
     std::fflush(stdout);
     return 0;
 }
