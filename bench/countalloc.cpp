@@ -1,18 +1,12 @@
-// The counting allocator (see countalloc.h): thin wrappers over the C library's own allocator
-// entry points that count each call and note whether its caller lies in the watched range.
-// Deallocation is passed straight through; aligned operator new is left to the C++ library.
+// The counting allocator (see countalloc.h): the process's replaced allocator
+// (tools/support/replace_allocator.h) counts each allocation and notes whether its caller lies in
+// the watched range.
 #include "bench/countalloc.h"
 
 #include <atomic>
-#include <cstddef>
-#include <new>
+#include <cstdint>
 
-extern "C" {
-void* __libc_malloc(std::size_t size);
-void* __libc_calloc(std::size_t count, std::size_t size);
-void* __libc_realloc(void* block, std::size_t size);
-void __libc_free(void* block);
-}
+#include "tools/support/replace_allocator.h"
 
 namespace {
 
@@ -28,19 +22,6 @@ inline void Count(const void* caller) noexcept {
         address < gEnd.load(std::memory_order_relaxed)) {
         gFromRange.fetch_add(1, std::memory_order_relaxed);
     }
-}
-
-void* NewBlock(std::size_t size, const void* caller) {
-    Count(caller);
-    void* block = __libc_malloc(size == 0 ? 1 : size);
-    if (block == nullptr)
-        throw std::bad_alloc();
-    return block;
-}
-
-void* NewBlockNoThrow(std::size_t size, const void* caller) noexcept {
-    Count(caller);
-    return __libc_malloc(size == 0 ? 1 : size);
 }
 
 }  // namespace
@@ -63,54 +44,8 @@ AllocationCounts AllocationsSinceStart() {
 
 }  // namespace kovabench
 
-// ---- The replaced entry points -------------------------------------------------------------
-
-extern "C" void* malloc(std::size_t size) noexcept {
-    Count(__builtin_return_address(0));
-    return __libc_malloc(size);
-}
-
-extern "C" void* calloc(std::size_t count, std::size_t size) noexcept {
-    Count(__builtin_return_address(0));
-    return __libc_calloc(count, size);
-}
-
-extern "C" void* realloc(void* block, std::size_t size) noexcept {
-    Count(__builtin_return_address(0));
-    return __libc_realloc(block, size);
-}
-
-extern "C" void free(void* block) noexcept {
-    __libc_free(block);
-}
-
-void* operator new(std::size_t size) {
-    return NewBlock(size, __builtin_return_address(0));
-}
-void* operator new[](std::size_t size) {
-    return NewBlock(size, __builtin_return_address(0));
-}
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    return NewBlockNoThrow(size, __builtin_return_address(0));
-}
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
-    return NewBlockNoThrow(size, __builtin_return_address(0));
-}
-void operator delete(void* block) noexcept {
-    __libc_free(block);
-}
-void operator delete[](void* block) noexcept {
-    __libc_free(block);
-}
-void operator delete(void* block, std::size_t) noexcept {
-    __libc_free(block);
-}
-void operator delete[](void* block, std::size_t) noexcept {
-    __libc_free(block);
-}
-void operator delete(void* block, const std::nothrow_t&) noexcept {
-    __libc_free(block);
-}
-void operator delete[](void* block, const std::nothrow_t&) noexcept {
-    __libc_free(block);
+// Every allocation is counted; none fails.
+bool kovasupport::AllocationFails(const void* caller) noexcept {
+    Count(caller);
+    return false;
 }

@@ -1,20 +1,14 @@
-// The soak's failing allocator (see heapfail.h): thin wrappers over the C library's allocator
-// that count, per thread, the allocations called from the add-in's code and fail the chosen one.
-// Deallocation is passed straight through.
+// The soak's failing allocator (see heapfail.h): the process's replaced allocator
+// (tools/support/replace_allocator.h) counts, per thread, the allocations called from the add-in's
+// code and fails the chosen one.
 #include "tests/soak/heapfail.h"
 
 #include <atomic>
-#include <cstddef>
-#include <new>
+#include <cstdint>
+
+#include "tools/support/replace_allocator.h"
 
 #if defined(KOVA_SOAK_HEAP_FAULTS)
-
-extern "C" {
-void* __libc_malloc(std::size_t size);
-void* __libc_calloc(std::size_t count, std::size_t size);
-void* __libc_realloc(void* block, std::size_t size);
-void __libc_free(void* block);
-}
 
 namespace {
 
@@ -35,19 +29,6 @@ inline bool Fails(const void* caller) noexcept {
     }
     tFired = true;
     return true;
-}
-
-void* NewBlock(std::size_t size, const void* caller) {
-    if (Fails(caller))
-        throw std::bad_alloc();
-    void* block = __libc_malloc(size == 0 ? 1 : size);
-    if (block == nullptr)
-        throw std::bad_alloc();
-    return block;
-}
-
-void* NewBlockNoThrow(std::size_t size, const void* caller) noexcept {
-    return Fails(caller) ? nullptr : __libc_malloc(size == 0 ? 1 : size);
 }
 
 }  // namespace
@@ -77,51 +58,10 @@ bool TakeFired() noexcept {
 
 }  // namespace heapfail
 
-extern "C" void* malloc(std::size_t size) noexcept {
-    return Fails(__builtin_return_address(0)) ? nullptr : __libc_malloc(size);
-}
-
-extern "C" void* calloc(std::size_t count, std::size_t size) noexcept {
-    return Fails(__builtin_return_address(0)) ? nullptr : __libc_calloc(count, size);
-}
-
-extern "C" void* realloc(void* block, std::size_t size) noexcept {
-    return Fails(__builtin_return_address(0)) ? nullptr : __libc_realloc(block, size);
-}
-
-extern "C" void free(void* block) noexcept {
-    __libc_free(block);
-}
-
-void* operator new(std::size_t size) {
-    return NewBlock(size, __builtin_return_address(0));
-}
-void* operator new[](std::size_t size) {
-    return NewBlock(size, __builtin_return_address(0));
-}
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    return NewBlockNoThrow(size, __builtin_return_address(0));
-}
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
-    return NewBlockNoThrow(size, __builtin_return_address(0));
-}
-void operator delete(void* block) noexcept {
-    __libc_free(block);
-}
-void operator delete[](void* block) noexcept {
-    __libc_free(block);
-}
-void operator delete(void* block, std::size_t) noexcept {
-    __libc_free(block);
-}
-void operator delete[](void* block, std::size_t) noexcept {
-    __libc_free(block);
-}
-void operator delete(void* block, const std::nothrow_t&) noexcept {
-    __libc_free(block);
-}
-void operator delete[](void* block, const std::nothrow_t&) noexcept {
-    __libc_free(block);
+// The process's replaced allocator (tools/support/replace_allocator.h) asks this for every
+// allocation.
+bool kovasupport::AllocationFails(const void* caller) noexcept {
+    return Fails(caller);
 }
 
 #else
