@@ -4,7 +4,6 @@
 
 #include <dlfcn.h>
 #include <fcntl.h>
-#include <link.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -15,6 +14,7 @@
 #include <utility>
 
 #include "hostapi/handles.h"
+#include "tools/support/loaded_code.h"
 
 namespace kovabench {
 
@@ -29,8 +29,7 @@ constexpr int kMaxThreads = 2;
 
 using MainEntryPointFn = STATUS (*)();
 
-uintptr_t gCodeBegin = 0;
-uintptr_t gCodeEnd = 0;
+kovasupport::LoadedCode gCode;  // the add-in's, once loaded
 
 [[noreturn]] void Fail(const std::string& what) {
     std::fprintf(stderr, "kovabench: %s\n", what.c_str());
@@ -40,24 +39,6 @@ uintptr_t gCodeEnd = 0;
 void Check(STATUS status, const std::string& what) {
     if (status != 0)
         Fail(what + " failed with status " + std::to_string(status));
-}
-
-// Records the executable segments of the loaded add-in.
-int FindAddinCode(struct dl_phdr_info* info, size_t, void*) {
-    if (info->dlpi_name == nullptr || std::strstr(info->dlpi_name, "libkovaevents") == nullptr)
-        return 0;
-    for (int i = 0; i < info->dlpi_phnum; ++i) {
-        const ElfW(Phdr)& header = info->dlpi_phdr[i];
-        if (header.p_type != PT_LOAD || (header.p_flags & PF_X) == 0)
-            continue;
-        const uintptr_t begin = info->dlpi_addr + header.p_vaddr;
-        const uintptr_t end = begin + header.p_memsz;
-        if (gCodeBegin == 0 || begin < gCodeBegin)
-            gCodeBegin = begin;
-        if (end > gCodeEnd)
-            gCodeEnd = end;
-    }
-    return 1;
 }
 
 void CreateDatabaseWithForm(const std::string& path) {
@@ -83,7 +64,7 @@ void LoadAndStartAddin() {
     auto start = reinterpret_cast<MainEntryPointFn>(dlsym(library, "MainEntryPoint"));
     if (start == nullptr || dlsym(library, "ExtMgrCallback") == nullptr)
         Fail("the add-in does not export its entry points");
-    dl_iterate_phdr(FindAddinCode, nullptr);
+    kovasupport::FindLoadedCode("libkovaevents", &gCode);
 
     // The lifecycle lines go to the console; keep them out of the benchmark output.
     std::fflush(stdout);
@@ -155,10 +136,10 @@ void StartServerAndAddin() {
 }
 
 bool AddinCodeRange(uintptr_t* begin, uintptr_t* end) {
-    if (gCodeBegin == 0)
+    if (gCode.begin == 0)
         return false;
-    *begin = gCodeBegin;
-    *end = gCodeEnd;
+    *begin = gCode.begin;
+    *end = gCode.end;
     return true;
 }
 

@@ -5,7 +5,6 @@
 
 #include <dlfcn.h>
 #include <elf.h>
-#include <link.h>
 
 #include <cstring>
 #include <fstream>
@@ -14,6 +13,7 @@
 
 #include "hostsim/host.h"
 #include "tests/soak/heapfail.h"
+#include "tools/support/loaded_code.h"
 
 namespace soak {
 namespace {
@@ -21,47 +21,25 @@ namespace {
 constexpr const char* kTables[] = {"_ZN4kova14hSaveNoteTableE", "_ZN4kova16hDeleteNoteTableE"};
 
 struct Loaded {
-    std::string file;
-    uintptr_t base = 0;
-    uintptr_t codeBegin = 0;
-    uintptr_t codeEnd = 0;
+    kovasupport::LoadedCode code;
     const void* tables[2] = {nullptr, nullptr};
 };
 Loaded gAddin;
 
-int FindAddin(struct dl_phdr_info* info, size_t, void*) {
-    if (info->dlpi_name == nullptr || std::strstr(info->dlpi_name, "libkovaevents") == nullptr)
-        return 0;
-    gAddin.file = info->dlpi_name;
-    gAddin.base = info->dlpi_addr;
-    for (int i = 0; i < info->dlpi_phnum; ++i) {
-        const ElfW(Phdr)& header = info->dlpi_phdr[i];
-        if (header.p_type != PT_LOAD || (header.p_flags & PF_X) == 0)
-            continue;
-        const uintptr_t begin = info->dlpi_addr + header.p_vaddr;
-        const uintptr_t end = begin + header.p_memsz;
-        if (gAddin.codeBegin == 0 || begin < gAddin.codeBegin)
-            gAddin.codeBegin = begin;
-        if (end > gAddin.codeEnd)
-            gAddin.codeEnd = end;
-    }
-    return 1;
-}
-
 // The tables' addresses from the file's .symtab (64-bit ELF).
 bool FindTables(std::string* error) {
-    std::ifstream in(gAddin.file, std::ios::binary);
+    std::ifstream in(gAddin.code.file, std::ios::binary);
     const std::vector<char> bytes((std::istreambuf_iterator<char>(in)),
                                   std::istreambuf_iterator<char>());
     if (bytes.size() < sizeof(Elf64_Ehdr)) {
-        *error = "cannot read " + gAddin.file;
+        *error = "cannot read " + gAddin.code.file;
         return false;
     }
     Elf64_Ehdr header;
     std::memcpy(&header, bytes.data(), sizeof header);
     if (header.e_shoff == 0 ||
         header.e_shoff + header.e_shnum * sizeof(Elf64_Shdr) > bytes.size()) {
-        *error = "no section headers in " + gAddin.file;
+        *error = "no section headers in " + gAddin.code.file;
         return false;
     }
     std::vector<Elf64_Shdr> sections(header.e_shnum);
@@ -81,12 +59,13 @@ bool FindTables(std::string* error) {
             const char* name = bytes.data() + strings.sh_offset + symbol.st_name;
             for (int t = 0; t < 2; ++t) {
                 if (std::strcmp(name, kTables[t]) == 0)
-                    gAddin.tables[t] = reinterpret_cast<const void*>(gAddin.base + symbol.st_value);
+                    gAddin.tables[t] =
+                        reinterpret_cast<const void*>(gAddin.code.base + symbol.st_value);
             }
         }
     }
     if (gAddin.tables[0] == nullptr || gAddin.tables[1] == nullptr) {
-        *error = "the pending-note tables are not in the symbol table of " + gAddin.file;
+        *error = "the pending-note tables are not in the symbol table of " + gAddin.code.file;
         return false;
     }
     return true;
@@ -106,10 +85,13 @@ bool LoadAddin(std::string* error) {
         *error = "the add-in does not export its entry points";
         return false;
     }
-    dl_iterate_phdr(FindAddin, nullptr);
-    if (gAddin.codeEnd == 0 || !FindTables(error))
+    if (!kovasupport::FindLoadedCode("libkovaevents", &gAddin.code) || gAddin.code.end == 0) {
+        *error = "the add-in's code is not among the loaded libraries";
         return false;
-    heapfail::SetAddinRange(gAddin.codeBegin, gAddin.codeEnd);
+    }
+    if (!FindTables(error))
+        return false;
+    heapfail::SetAddinRange(gAddin.code.begin, gAddin.code.end);
     const STATUS status = start();
     if (status != 0 || qixsim::RegistrationCount() != 8) {
         *error = "MainEntryPoint answered " + std::to_string(status) + " with " +
