@@ -233,6 +233,16 @@ struct Fired {
     qixsim::ThreadFault fault;
 };
 
+// One note operation run with faults armed: its status, when it ran, what fired, and where its
+// records start.
+struct Attempt {
+    STATUS status = 0;
+    uint64_t begin = 0;
+    uint64_t end = 0;
+    Fired fired;
+    size_t first = 0;
+};
+
 class Worker {
   public:
     Worker(Run& run, int index)
@@ -316,6 +326,19 @@ class Worker {
         }
         counts_.allocFaults += fired.alloc ? 1 : 0;
         return fired;
+    }
+
+    // Runs one host operation between Arm and Disarm.
+    template <typename HostOperation>
+    Attempt Try(HostOperation&& operation) {
+        Arm();
+        Attempt attempt;
+        attempt.first = operations_.size();
+        attempt.begin = Now();
+        attempt.status = operation();
+        attempt.end = Now();
+        attempt.fired = Disarm();
+        return attempt;
     }
 
     // Marks the records of one operation with the fault it met, and those that a fault in its
@@ -404,19 +427,14 @@ class Worker {
             SetupFailure("NewNote");
         qixsim::SetItems(
             note, {{"Form", Databases()[db].forms[form].name}, {"Title", std::string("created")}});
-        Arm();
-        const size_t first = operations_.size();
-        const uint64_t begin = Now();
-        const STATUS status = qixsim::StoreNote(note, extended, forced);
-        const uint64_t end = Now();
-        const Fired fired = Disarm();
+        const Attempt a = Try([&] { return qixsim::StoreNote(note, extended, forced); });
         NOTEID id = 0;
         qixsim::NoteIdOf(note, &id);
         qixsim::CloseHandle(note);
-        CheckStatus(status, forced, "a create");
-        Record(kCreate, db, form, status == 0 ? id : 0, begin, end, status != 0);
-        Excuse(fired, first);
-        if (status == 0)
+        CheckStatus(a.status, forced, "a create");
+        Record(kCreate, db, form, a.status == 0 ? id : 0, a.begin, a.end, a.status != 0);
+        Excuse(a.fired, a.first);
+        if (a.status == 0)
             live_.push_back({db, form, id});
     }
 
@@ -431,33 +449,23 @@ class Worker {
             SetupFailure("OpenNote");
         qixsim::SetItems(note, {{"Form", Databases()[live.db].forms[form].name},
                                 {"Title", "updated " + std::to_string(counts_.operations)}});
-        Arm();
-        const size_t first = operations_.size();
-        const uint64_t begin = Now();
-        const STATUS status = qixsim::StoreNote(note, extended, forced);
-        const uint64_t end = Now();
-        const Fired fired = Disarm();
+        const Attempt a = Try([&] { return qixsim::StoreNote(note, extended, forced); });
         qixsim::CloseHandle(note);
-        CheckStatus(status, forced, "an update");
-        Record(kUpdate, live.db, form, live.id, begin, end, status != 0);
-        Excuse(fired, first);
-        if (status == 0)
+        CheckStatus(a.status, forced, "an update");
+        Record(kUpdate, live.db, form, live.id, a.begin, a.end, a.status != 0);
+        Excuse(a.fired, a.first);
+        if (a.status == 0)
             live.form = form;
     }
 
     void Delete(STATUS forced) {
         const size_t at = rng_() % live_.size();
         const Live live = live_[at];
-        Arm();
-        const size_t first = operations_.size();
-        const uint64_t begin = Now();
-        const STATUS status = qixsim::DeleteNote(dbs_[live.db], live.id, forced);
-        const uint64_t end = Now();
-        const Fired fired = Disarm();
-        CheckStatus(status, forced, "a delete");
-        Record(kDelete, live.db, live.form, live.id, begin, end, status != 0);
-        Excuse(fired, first);
-        if (status == 0)
+        const Attempt a = Try([&] { return qixsim::DeleteNote(dbs_[live.db], live.id, forced); });
+        CheckStatus(a.status, forced, "a delete");
+        Record(kDelete, live.db, live.form, live.id, a.begin, a.end, a.status != 0);
+        Excuse(a.fired, a.first);
+        if (a.status == 0)
             live_.erase(live_.begin() + static_cast<std::ptrdiff_t>(at));
     }
 
@@ -472,17 +480,12 @@ class Worker {
         std::vector<NOTEID> ids;
         for (size_t i : picked)
             ids.push_back(live_[i].id);
-        Arm();
-        const size_t first = operations_.size();
-        const uint64_t begin = Now();
-        const STATUS status = qixsim::DeleteNotes(dbs_[db], ids, forced);
-        const uint64_t end = Now();
-        const Fired fired = Disarm();
-        CheckStatus(status, forced, "a bulk delete");
+        const Attempt a = Try([&] { return qixsim::DeleteNotes(dbs_[db], ids, forced); });
+        CheckStatus(a.status, forced, "a bulk delete");
         for (size_t i : picked)
-            Record(kDelete, db, live_[i].form, live_[i].id, begin, end, status != 0);
-        Excuse(fired, first);
-        if (status == 0) {
+            Record(kDelete, db, live_[i].form, live_[i].id, a.begin, a.end, a.status != 0);
+        Excuse(a.fired, a.first);
+        if (a.status == 0) {
             for (size_t k = picked.size(); k > 0; --k)
                 live_.erase(live_.begin() + static_cast<std::ptrdiff_t>(picked[k - 1]));
         }
