@@ -71,6 +71,14 @@ STATUS Start(const AddinLibrary& addin, Strings* lines = nullptr) {
     return status;
 }
 
+// Starts the add-in and checks what a normal start-up prints and registers.
+void ExpectStartUp(const AddinLibrary& addin) {
+    Strings lines;
+    EXPECT_EQ(Start(addin, &lines), 0) << "MainEntryPoint status";
+    EXPECT_EQ(lines, StartupLines()) << "start-up lines";
+    EXPECT_EQ(qixsim::RegistrationCount(), 8u) << "registrations after start-up";
+}
+
 // Unloads the add-in with the console captured; answers the lines detach printed.
 Strings Unload(AddinLibrary& addin) {
     StdoutCapture console;
@@ -136,10 +144,7 @@ TEST(WindowsHost, LifecycleWithBackslashPathsWritesEveryEvent) {
 
     AddinLibrary addin;
     ASSERT_TRUE(addin.Loaded()) << "LoadLibrary(kovaevents.dll)";
-    Strings lines;
-    EXPECT_EQ(Start(addin, &lines), 0) << "MainEntryPoint status";
-    EXPECT_EQ(lines, StartupLines()) << "start-up lines";
-    EXPECT_EQ(qixsim::RegistrationCount(), 8u) << "registrations after start-up";
+    ExpectStartUp(addin);
 
     using kovasupport::CreateDoc;
     using kovasupport::UpdateDoc;
@@ -226,10 +231,7 @@ TEST(WindowsHost, StartAgainAfterUnloadRegistersAnew) {
         SCOPED_TRACE("cycle " + std::to_string(cycle));
         AddinLibrary addin;
         ASSERT_TRUE(addin.Loaded()) << "LoadLibrary(kovaevents.dll)";
-        Strings lines;
-        EXPECT_EQ(Start(addin, &lines), 0) << "MainEntryPoint status";
-        EXPECT_EQ(lines, StartupLines()) << "start-up lines";
-        EXPECT_EQ(qixsim::RegistrationCount(), 8u) << "registrations after start-up";
+        ExpectStartUp(addin);
         kovasupport::CreateDoc(kOrders, Form("Order"));
         EXPECT_EQ(winhost::Events().size(), static_cast<std::size_t>(cycle)) << "events";
         // Detach deregisters the handles of this start-up; the first one's are gone already.
