@@ -66,13 +66,19 @@ std::vector<Row> Rows() {
           "(blanks count; did you mean 'Update'?) [event-type]"}},
         {"list-in-text",
          Trigger("ConnectorId: shop, EventTypes: 'Create, Update', MonitoredDocuments: "
-                 "['orders.qix, shop/items.qix']"),
+                 "['orders.qix, shop/items.qix']") +
+             "      - {Form: SystemConfiguration, LogLevel: INFO, LogOutputs: 'Console, "
+             "log.qix'}\n",
          {"8: warning: EventTypes entry 'Create, Update' holds several values in one text: it is "
           "ignored; write one entry each ([Create, Update]) [list-in-text]",
           "8: warning: MonitoredDocuments entry 'orders.qix, shop/items.qix' holds several paths "
           "in one text: it names no database; write one entry each [list-in-text]",
           "8: warning: the trigger for connector 'shop' can never act: EventTypes has none of "
-          "Create, Update or Delete [dead-trigger]"}},
+          "Create, Update or Delete [dead-trigger]",
+          "9: warning: LogOutputs entry 'Console, log.qix' holds several values in one text: it "
+          "is ignored; write one entry each [list-in-text]",
+          "9: warning: LogOutputs has no entry Console or log.qix: every log output is off and "
+          "the add-in writes no log line at all [log-outputs]"}},
         {"blank",
          Trigger("ConnectorId: 'shop ', EventTypes: [Create], MonitoredDocuments: "
                  "['shop/items.qix:Item ', 'orders.qix :Order']"),

@@ -385,31 +385,38 @@ class Linter {
         return parts.size() > 1 ? parts : std::vector<std::string>{};
     }
 
-    // Each entry of "EventTypes"; answers whether one of them is recognised.
-    bool CheckEventTypes(const DocumentPlan& doc) {
-        const Item types = ItemOf(doc, "EventTypes");
+    // Each entry of a keyword list ("EventTypes", "LogOutputs"): a keyword, several keywords in
+    // one text (`listNamesParts`: the warning lists them), or a value the add-in ignores, which is
+    // reported under `rule` as not being `expected`. Answers whether one entry is a keyword.
+    bool CheckKeywordEntries(const Item& item, const std::string& name,
+                             const std::vector<std::string>& keywords, const char* rule,
+                             const std::string& expected, bool listNamesParts) {
         bool any = false;
-        for (size_t i = 0; i < types.entries.size(); ++i) {
-            const std::string& entry = types.entries[i];
-            if (Contains(kEventTypes, entry)) {
+        for (size_t i = 0; i < item.entries.size(); ++i) {
+            const std::string& entry = item.entries[i];
+            if (Contains(keywords, entry)) {
                 any = true;
                 continue;
             }
-            const std::vector<std::string> parts = ListParts(entry, kEventTypes);
+            const std::vector<std::string> parts = ListParts(entry, keywords);
             if (!parts.empty()) {
-                Add(types.entryLines[i], kListInText,
-                    "EventTypes entry " + Quoted(entry) +
-                        " holds several values in one text: it is ignored; write one entry "
-                        "each ([" +
-                        CommaList(parts) + "])");
+                Add(item.entryLines[i], kListInText,
+                    name + " entry " + Quoted(entry) +
+                        " holds several values in one text: it is ignored; write one entry each" +
+                        (listNamesParts ? " ([" + CommaList(parts) + "])" : ""));
                 continue;
             }
-            Add(types.entryLines[i], kEventType,
-                "EventTypes entry " + Quoted(entry) +
-                    " is not Create, Update or Delete: it is ignored" +
-                    KeywordHint(entry, kEventTypes));
+            Add(item.entryLines[i], rule,
+                name + " entry " + Quoted(entry) + " is not " + expected + ": it is ignored" +
+                    KeywordHint(entry, keywords));
         }
         return any;
+    }
+
+    // Each entry of "EventTypes"; answers whether one of them is recognised.
+    bool CheckEventTypes(const DocumentPlan& doc) {
+        return CheckKeywordEntries(ItemOf(doc, "EventTypes"), "EventTypes", kEventTypes, kEventType,
+                                   "Create, Update or Delete", true);
     }
 
     // A database path as an entry names it (backslashes already slashes). Answers the defined
@@ -602,24 +609,8 @@ class Linter {
         CheckItemNames(doc, kSystemForm);
         CheckLogLevel(doc);
         const Item outputs = ItemOf(doc, "LogOutputs");
-        bool any = false;
-        for (size_t i = 0; i < outputs.entries.size(); ++i) {
-            const std::string& entry = outputs.entries[i];
-            if (Contains(kLogOutputs, entry)) {
-                any = true;
-                continue;
-            }
-            const std::vector<std::string> parts = ListParts(entry, kLogOutputs);
-            if (!parts.empty()) {
-                Add(outputs.entryLines[i], kListInText,
-                    "LogOutputs entry " + Quoted(entry) +
-                        " holds several values in one text: it is ignored; write one entry each");
-                continue;
-            }
-            Add(outputs.entryLines[i], kLogOutputsRule,
-                "LogOutputs entry " + Quoted(entry) + " is not Console or log.qix: it is ignored" +
-                    KeywordHint(entry, kLogOutputs));
-        }
+        const bool any = CheckKeywordEntries(outputs, "LogOutputs", kLogOutputs, kLogOutputsRule,
+                                             "Console or log.qix", false);
         if (!any && ItemOf(doc, "LogLevel").text != "NONE") {
             Add(outputs.line, kLogOutputsRule,
                 std::string(outputs.present ? "LogOutputs has no entry Console or log.qix"
