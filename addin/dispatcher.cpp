@@ -12,16 +12,13 @@
 #include "capture/context.h"
 #include "capture/eventwriter.h"
 #include "capture/filter.h"
+#include "hostapi/names.h"
 #include "hostapi/qixapi.h"
 #include "log/logline.h"
 #include "profile/refresh.h"
 
 namespace kova {
 namespace {
-
-constexpr char kCreate[] = "Create";
-constexpr char kUpdate[] = "Update";
-constexpr char kDelete[] = "Delete";
 
 // A copy of the host's argument list, read from and released on every path; the host's own list
 // is never advanced.
@@ -69,8 +66,8 @@ void CompleteDelete(NoteEntry& entry, DBHANDLE dbHandle, STATUS status) noexcept
         return;
     }
     if (status == 0) {
-        AddEvent(entry.originatorId, entry.noteId, dbHandle, kDelete, entry.formName, 0,
-                 &entry.connectorIds);
+        AddEvent(entry.originatorId, entry.noteId, dbHandle, kEventTypeDeleteText, entry.formName,
+                 0, &entry.connectorIds);
     }
 }
 
@@ -103,8 +100,8 @@ void HandleUpdate(const EMRECORD& record, EventContext& context, NOTEHANDLE note
     if (record.status != 0)
         return;
     if (entry->eventType == kEventTypeUpdate) {
-        AddEvent(entry->originatorId, entry->noteId, entry->dbHandle, kUpdate, entry->formName, 0,
-                 &entry->connectorIds);
+        AddEvent(entry->originatorId, entry->noteId, entry->dbHandle, kEventTypeUpdateText,
+                 entry->formName, 0, &entry->connectorIds);
     } else if (entry->eventType == kEventTypeCreate) {
         // The note id the store has just assigned. Unread, the Event documents still carry the
         // note's universal id but "NoteID:0": say so rather than write it silently.
@@ -115,8 +112,8 @@ void HandleUpdate(const EMRECORD& record, EventContext& context, NOTEHANDLE note
                       "Error# %i\n",
                       static_cast<int>(read));
         }
-        AddEvent(entry->originatorId, entry->noteId, entry->dbHandle, kCreate, entry->formName, 0,
-                 &entry->connectorIds);
+        AddEvent(entry->originatorId, entry->noteId, entry->dbHandle, kEventTypeCreateText,
+                 entry->formName, 0, &entry->connectorIds);
     }
 }
 

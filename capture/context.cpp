@@ -91,16 +91,25 @@ STATUS FillInNoteContextWithNoteHandle(EventContext* context) noexcept {
     return 0;
 }
 
+const char* EventTypeText(int32_t eventType) noexcept {
+    switch (eventType) {
+        case kEventTypeCreate:
+            return kEventTypeCreateText;
+        case kEventTypeUpdate:
+            return kEventTypeUpdateText;
+        case kEventTypeDelete:
+            return kEventTypeDeleteText;
+        default:
+            return "";
+    }
+}
+
 void ReportNotCaptured(NOTEID noteId, int32_t eventType, const char* dbPath,
                        const char* connectorId) noexcept {
-    const char* const type = eventType == kEventTypeCreate   ? "Create"
-                             : eventType == kEventTypeUpdate ? "Update"
-                             : eventType == kEventTypeDelete ? "Delete"
-                                                             : "";
     LogFormat(kLogError,
               "Event not captured: NoteID: %X, EventType: %s, Database: %s, ConnectorId: %s\n",
-              static_cast<unsigned int>(noteId), type, dbPath != nullptr ? dbPath : "",
-              connectorId != nullptr ? connectorId : "");
+              static_cast<unsigned int>(noteId), EventTypeText(eventType),
+              dbPath != nullptr ? dbPath : "", connectorId != nullptr ? connectorId : "");
 }
 
 int IsSystemDb(const EventContext* context) noexcept {

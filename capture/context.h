@@ -42,6 +42,9 @@ STATUS FillInNoteContextWithNoteHandle(EventContext* context) noexcept;
 int IsSystemDb(const EventContext* context) noexcept;
 int IsConfigurationNote(const char* dbPath, const char* formName) noexcept;
 
+// The text of an event type code as Event documents carry it ("" for kEventTypeUnknown).
+const char* EventTypeText(int32_t eventType) noexcept;
+
 // The ERROR line for a connector that wanted a change whose event is lost before its Event
 // document could be written (its id or the change could not be kept between the two stages): it
 // names the change (note id, event type, database path as the server gave it) and the connector.

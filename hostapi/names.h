@@ -21,6 +21,10 @@ inline constexpr char kConfigurationForm[] = "Configuration";
 inline constexpr char kSystemForm[] = "SystemConfiguration";
 // The form of the documents the add-in writes for the connectors.
 inline constexpr char kEventForm[] = "Event";
+// The event types, as "EventTypes" names them and Event documents carry them.
+inline constexpr char kEventTypeCreateText[] = "Create";
+inline constexpr char kEventTypeUpdateText[] = "Update";
+inline constexpr char kEventTypeDeleteText[] = "Delete";
 
 // Items.
 inline constexpr char kFormItem[] = "Form";

@@ -66,11 +66,11 @@ void ReadEventTypes(NOTEHANDLE note, int32_t* createEnabled, int32_t* updateEnab
         char entry[kEntryReadLimit + 1];
         ReadListEntry(note, kItemEventTypes, i, entry);
         LogFormat(kLogDebug, "EventType %i = '%s'\n", static_cast<int>(i), entry);
-        if (std::strcmp(entry, "Create") == 0) {
+        if (std::strcmp(entry, kEventTypeCreateText) == 0) {
             *createEnabled = 1;
-        } else if (std::strcmp(entry, "Update") == 0) {
+        } else if (std::strcmp(entry, kEventTypeUpdateText) == 0) {
             *updateEnabled = 1;
-        } else if (std::strcmp(entry, "Delete") == 0) {
+        } else if (std::strcmp(entry, kEventTypeDeleteText) == 0) {
             *deleteEnabled = 1;
         }
     }

@@ -90,16 +90,8 @@ NoteExplanation Explain(kova::EventContext& context) {
 }
 
 std::string TypeName(int32_t eventType) {
-    switch (eventType) {
-        case kova::kEventTypeCreate:
-            return "Create";
-        case kova::kEventTypeUpdate:
-            return "Update";
-        case kova::kEventTypeDelete:
-            return "Delete";
-        default:
-            return "unknown";
-    }
+    const char* text = kova::EventTypeText(eventType);
+    return *text != '\0' ? text : "unknown";
 }
 
 // A value in a sentence: always in single quotes (Shown quotes only where blanks would hide).

@@ -8,6 +8,8 @@
 #include <cctype>
 #include <map>
 
+#include "hostapi/names.h"
+
 namespace kovahost {
 namespace {
 
@@ -27,28 +29,35 @@ constexpr char kOverridden[] = "overridden-configuration";
 constexpr char kNearMiss[] = "near-miss";
 constexpr char kOwnDatabase[] = "own-database";
 
-constexpr char kEventDb[] = "kovaevents.qix";
-constexpr char kTriggerForm[] = "EventTriggerConfiguration";
-constexpr char kSystemForm[] = "SystemConfiguration";
-constexpr char kConfigurationForm[] = "Configuration";
+// The names the add-in reads, from its own list of them.
+using kova::kConfigurationForm;
+using kova::kSystemForm;
+using kova::kTriggerForm;
+constexpr const char* kEventDb = kova::kEventDatabase;
 
-const std::vector<std::string> kEventTypes{"Create", "Update", "Delete"};
+const std::vector<std::string> kEventTypes{kova::kEventTypeCreateText, kova::kEventTypeUpdateText,
+                                           kova::kEventTypeDeleteText};
 const std::vector<std::string> kLogLevels{"NONE", "ERROR", "INFO", "DEBUG"};
 const std::vector<std::string> kLogOutputs{"Console", "log.qix"};
 const std::vector<std::string> kProfileForms{kTriggerForm, kSystemForm, kConfigurationForm};
 // The forms of the event database template.
 const std::vector<std::string> kTemplateForms{kConfigurationForm, kSystemForm, kTriggerForm,
-                                              "Event"};
+                                              kova::kEventForm};
 
 // The items each profile form reads.
 const std::map<std::string, std::vector<std::string>> kFormItems{
-    {kTriggerForm, {"Form", "ConnectorId", "EventTypes", "MonitoredDocuments"}},
-    {kSystemForm, {"Form", "LogLevel", "LogOutputs"}},
-    {kConfigurationForm, {"Form", "ConnectorId", "EventTypes", "DatabasePaths", "LogLevel"}},
+    {kTriggerForm,
+     {kova::kFormItem, kova::kItemConnectorId, kova::kItemEventTypes,
+      kova::kItemMonitoredDocuments}},
+    {kSystemForm, {kova::kFormItem, kova::kItemLogLevel, kova::kItemLogOutputs}},
+    {kConfigurationForm,
+     {kova::kFormItem, kova::kItemConnectorId, kova::kItemEventTypes, kova::kItemDatabasePaths,
+      kova::kItemLogLevel}},
 };
-const std::vector<std::string> kAllItems{
-    "Form",          "ConnectorId", "EventTypes", "MonitoredDocuments",
-    "DatabasePaths", "LogLevel",    "LogOutputs"};
+const std::vector<std::string> kAllItems{kova::kFormItem,          kova::kItemConnectorId,
+                                         kova::kItemEventTypes,    kova::kItemMonitoredDocuments,
+                                         kova::kItemDatabasePaths, kova::kItemLogLevel,
+                                         kova::kItemLogOutputs};
 
 // "'text'": a value quoted exactly; a tab or line end shows escaped.
 std::string Quoted(const std::string& text) {
