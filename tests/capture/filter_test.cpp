@@ -1,13 +1,16 @@
 // The monitoring filter: rejection of non-documents, path entries, form aliases, entry syntax
 // (empty form part, drive-letter colon), duplicate connector ids, the trigger chain against the
-// deprecated configuration profile, event types, a refresh racing the filter, the index that
+// deprecated configuration profile, event types, records that cannot be pinned, a refresh racing
+// the filter, the index that
 // answers below DEBUG against the walk over random profile sets, and the explanation of each
 // profile's verdict against both.
 #include "capture/filter.h"
 
 #include <gtest/gtest.h>
+#include <pthread.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <random>
@@ -19,6 +22,20 @@
 #include <vector>
 
 #include "tests/support/testsupport.h"
+
+// The add-in's objects take the shared side of their reader-writer locks (the profile pins)
+// through this wrapper (-Wl,--wrap, see CMakeLists.txt), which fails the next one on this thread
+// when asked. Default visibility: under the sanitizers their runtime refers to it too.
+thread_local bool tFailNextReadLock = false;
+extern "C" int __real_pthread_rwlock_rdlock(pthread_rwlock_t* lock);
+extern "C" __attribute__((visibility("default"))) int __wrap_pthread_rwlock_rdlock(
+    pthread_rwlock_t* lock) {
+    if (tFailNextReadLock) {
+        tFailNextReadLock = false;
+        return EDEADLK;
+    }
+    return __real_pthread_rwlock_rdlock(lock);
+}
 
 namespace {
 
@@ -112,6 +129,21 @@ TEST_F(MonitoringFilterTest, NonDocumentsAndFormlessNotesAreRejectedSilently) {
     EXPECT_EQ(formless->connectorIds, nullptr);
     EXPECT_TRUE(kovatest::LogEntries().empty());
     EXPECT_EQ(qixsim::TotalCallCount(), 0u);  // not even the form-title lookup
+}
+
+// Records that cannot be pinned are never read unguarded: the change passes as not monitored,
+// with an ERROR line, and the next change is filtered as usual.
+TEST_F(MonitoringFilterTest, RecordsThatCannotBePinnedLetTheChangePassWithAnError) {
+    kovatest::AddTrigger({{"orders.qix"}, 1, 1, 1, "c"});
+    kovatest::SetLogSettings(kova::kLogError, 0, 1);
+    EventContext* refused = Context();
+    tFailNextReadLock = true;
+    EXPECT_EQ(kova::CheckIsEventMonitored(refused), 0);
+    EXPECT_FALSE(tFailNextReadLock) << "the records were not pinned";
+    EXPECT_EQ(refused->connectorIds, nullptr);
+    EXPECT_EQ(kovatest::LogEntries(),
+              std::vector<std::string>{"KOVA:ERROR:Error locking the profile records.\n"});
+    EXPECT_EQ(kova::CheckIsEventMonitored(Context()), 1);
 }
 
 TEST_F(MonitoringFilterTest, PathEntryMatchesTheNormalisedServerPathExactly) {
