@@ -1,7 +1,8 @@
 // The Windows test host's cases: kovaevents.dll loaded with LoadLibrary over the stand-in server
 // (qixapi.dll), both entry points taken by ordinal, note operations on a monitored database whose
 // paths the server reports with backslashes, the library unloaded with FreeLibrary and what its
-// detach undid. GoogleTest, cross-built for Windows; main() reports a crash by the case's name.
+// detach undid, and a process that exits with the library still loaded. GoogleTest, cross-built
+// for Windows; main() reports a crash by the case's name.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <io.h>
@@ -28,6 +29,9 @@ const char* const kRowNames[] = {
     "EM_QIXNOTEUPDATE", "EM_QIXNOTEUPDATE", "EM_QIXNOTEUPDATEXTENDED", "EM_QIXNOTEUPDATEXTENDED",
     "EM_QIXNOTEDELETE", "EM_QIXNOTEDELETE", "EM_QIXDBDELETENOTES",     "EM_QIXDBDELETENOTES"};
 const char kOrders[] = "sales/orders.qix";
+// The argument that makes this program the child of ExitWithTheLibraryLoadedTouchesNothing.
+const char kExitWhileLoaded[] = "--exit-while-loaded";
+constexpr UINT kChildExitCode = 7;
 
 Strings StartupLines() {
     Strings lines{"Event Listener initialization starting.", kSep, "Calling EMCreateRecursionID",
@@ -265,6 +269,68 @@ TEST(WindowsHost, ConcurrentCreatesFromFourThreads) {
     EXPECT_EQ(qixsim::OpenHandleCount(), 0u) << "open handles";
 }
 
+// The child: starts the add-in, captures a change, and ends the process with the library still
+// loaded, so that its detach runs as the process terminates.
+int ExitWhileLoaded() {
+    winhost::FreshServer();
+    AddTrigger("erp", {"Create"}, {"sales\\orders.qix"});
+    AddinLibrary addin;
+    if (!addin.Loaded() || addin.MainEntryPoint() == nullptr || addin.MainEntryPoint()() != 0)
+        return 1;
+    kovasupport::CreateDoc(kOrders, Form("Order"));
+    std::printf("events: %u\n", static_cast<unsigned>(winhost::Events().size()));
+    std::fflush(stdout);
+    ExitProcess(kChildExitCode);
+    return 0;  // not reached
+}
+
+// When the process terminates, the detach takes no lock and deregisters nothing: the other
+// threads are gone, possibly holding a lock, and the server's memory goes with the process.
+TEST(WindowsHost, ExitWithTheLibraryLoadedTouchesNothing) {
+    char self[MAX_PATH];
+    ASSERT_GT(GetModuleFileNameA(nullptr, self, MAX_PATH), 0u);
+    char folder[MAX_PATH];
+    ASSERT_GT(GetTempPathA(MAX_PATH, folder), 0u);
+    const std::string output = std::string(folder) + "kovaevents-exit-while-loaded.txt";
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    const HANDLE file = CreateFileA(output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = file;
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    std::string command = std::string("\"") + self + "\" " + kExitWhileLoaded;
+    PROCESS_INFORMATION child{};
+    const BOOL started = CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr,
+                                        nullptr, &startup, &child);
+    CloseHandle(file);
+    ASSERT_TRUE(started) << "CreateProcess: " << GetLastError();
+    const DWORD waited = WaitForSingleObject(child.hProcess, 30000);
+    DWORD exitCode = 0;
+    GetExitCodeProcess(child.hProcess, &exitCode);
+    if (waited != WAIT_OBJECT_0)
+        TerminateProcess(child.hProcess, 1);
+    CloseHandle(child.hThread);
+    CloseHandle(child.hProcess);
+    EXPECT_EQ(waited, static_cast<DWORD>(WAIT_OBJECT_0)) << "the exit did not hang";
+    EXPECT_EQ(exitCode, kChildExitCode) << "the child's own exit code";
+
+    std::FILE* in = std::fopen(output.c_str(), "rb");
+    ASSERT_NE(in, nullptr);
+    std::string text;
+    char buffer[4096];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, in)) > 0;)
+        text.append(buffer, n);
+    std::fclose(in);
+    std::remove(output.c_str());
+    const Strings lines = winhost::Lines(text);
+    Strings expected = StartupLines();
+    expected.push_back("events: 1");
+    EXPECT_EQ(lines, expected) << "start-up lines, the event, and no detach line";
+}
+
 // A crash (the host calling into an unloaded library, say) ends the run at once with the case's
 // name, instead of starting a debugger.
 LONG WINAPI ReportCrash(EXCEPTION_POINTERS* exception) {
@@ -284,6 +350,8 @@ int main(int argc, char** argv) {
     SetUnhandledExceptionFilter(ReportCrash);
     // Line ends as "\n", so that CTest reads the case list (--gtest_list_tests) as on UNIX.
     _setmode(_fileno(stdout), _O_BINARY);
+    if (argc == 2 && std::string(argv[1]) == kExitWhileLoaded)
+        return ExitWhileLoaded();
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
