@@ -6,6 +6,7 @@
 #include <cstring>
 #include <variant>
 
+#include "addin/lifecycle.h"
 #include "hostapi/qixapi.h"
 #include "profile/configuration.h"
 
@@ -36,6 +37,7 @@ const TIMEDATE kFixedStart = {{static_cast<uint32_t>(kFixedStartHundredths & 0xF
                                static_cast<uint32_t>(kFixedStartHundredths >> 32)}};
 
 void ResetAll() {
+    kova::CleanUp();  // the pending-note tables and the once-only start flag
     qixsim::Reset();
     qixsim::UseFixedClock(kFixedStart);
     kova::ProfileEdit edit;

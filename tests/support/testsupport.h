@@ -14,8 +14,9 @@
 
 namespace kovatest {
 
-// A fresh stand-in server (fixed clock at kFixedStart) and the profile records as at load time:
-// no trigger chain, both static records all zero, profileFlags zero, load-time log settings.
+// A fresh stand-in server (fixed clock at kFixedStart), the add-in unloaded (empty pending-note
+// tables, not started) and the profile records as at load time: no trigger chain, both static
+// records all zero, profileFlags zero, load-time log settings.
 void ResetAll();
 extern const TIMEDATE kFixedStart;
 // Moves the fixed server clock on by `hundredths` from where it stands.
