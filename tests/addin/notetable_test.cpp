@@ -3,28 +3,13 @@
 #include "addin/notetable.h"
 
 #include <gtest/gtest.h>
-#include <pthread.h>
 
-#include <cerrno>
 #include <cstring>
 #include <string>
 
 #include "log/logline.h"
+#include "tests/support/lockfaults.h"
 #include "tests/support/testsupport.h"
-
-// The add-in's objects lock their mutexes through this wrapper (-Wl,--wrap, see CMakeLists.txt),
-// which fails the next lock on this thread when asked: a lock that cannot be taken. It keeps
-// default visibility: under the sanitizers their runtime library refers to it too.
-thread_local bool tFailNextLock = false;
-extern "C" int __real_pthread_mutex_lock(pthread_mutex_t* mutex);
-extern "C" __attribute__((visibility("default"))) int __wrap_pthread_mutex_lock(
-    pthread_mutex_t* mutex) {
-    if (tFailNextLock) {
-        tFailNextLock = false;
-        return EINVAL;
-    }
-    return __real_pthread_mutex_lock(mutex);
-}
 
 namespace {
 
@@ -134,9 +119,9 @@ TEST_F(NoteTableTest, LockThatCannotBeTakenParksNothingAndNamesEachConnector) {
     EventContext context = Context(7, 0x1F, 3, "Item");
     kova::KOVAListAddUniqueString(&context.connectorIds, "first");
     kova::KOVAListAddUniqueString(&context.connectorIds, "second");
-    tFailNextLock = true;
+    kovatest::FailNextMutexLock();
     EXPECT_EQ(kova::AddNoteEntryV75(kova::hSaveNoteTable, context), 0);
-    EXPECT_FALSE(tFailNextLock) << "the table lock was not asked for";
+    EXPECT_FALSE(kovatest::LockFailurePending()) << "the table lock was not asked for";
     EXPECT_EQ(kova::hSaveNoteTable, nullptr);
     EXPECT_EQ(kova::RemoveSaveNoteEntry(7), nullptr);
     const std::string named =

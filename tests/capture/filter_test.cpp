@@ -1,16 +1,13 @@
 // The monitoring filter: rejection of non-documents, path entries, form aliases, entry syntax
 // (empty form part, drive-letter colon), duplicate connector ids, the trigger chain against the
 // deprecated configuration profile, event types, records that cannot be pinned, a refresh racing
-// the filter, the index that
-// answers below DEBUG against the walk over random profile sets, and the explanation of each
-// profile's verdict against both.
+// the filter, the index that answers below DEBUG against the walk over random profile sets, and
+// the explanation of each profile's verdict against both.
 #include "capture/filter.h"
 
 #include <gtest/gtest.h>
-#include <pthread.h>
 
 #include <atomic>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <random>
@@ -21,21 +18,8 @@
 #include <utility>
 #include <vector>
 
+#include "tests/support/lockfaults.h"
 #include "tests/support/testsupport.h"
-
-// The add-in's objects take the shared side of their reader-writer locks (the profile pins)
-// through this wrapper (-Wl,--wrap, see CMakeLists.txt), which fails the next one on this thread
-// when asked. Default visibility: under the sanitizers their runtime refers to it too.
-thread_local bool tFailNextReadLock = false;
-extern "C" int __real_pthread_rwlock_rdlock(pthread_rwlock_t* lock);
-extern "C" __attribute__((visibility("default"))) int __wrap_pthread_rwlock_rdlock(
-    pthread_rwlock_t* lock) {
-    if (tFailNextReadLock) {
-        tFailNextReadLock = false;
-        return EDEADLK;
-    }
-    return __real_pthread_rwlock_rdlock(lock);
-}
 
 namespace {
 
@@ -137,9 +121,9 @@ TEST_F(MonitoringFilterTest, RecordsThatCannotBePinnedLetTheChangePassWithAnErro
     kovatest::AddTrigger({{"orders.qix"}, 1, 1, 1, "c"});
     kovatest::SetLogSettings(kova::kLogError, 0, 1);
     EventContext* refused = Context();
-    tFailNextReadLock = true;
+    kovatest::FailNextReadLock();
     EXPECT_EQ(kova::CheckIsEventMonitored(refused), 0);
-    EXPECT_FALSE(tFailNextReadLock) << "the records were not pinned";
+    EXPECT_FALSE(kovatest::LockFailurePending()) << "the records were not pinned";
     EXPECT_EQ(refused->connectorIds, nullptr);
     EXPECT_EQ(kovatest::LogEntries(),
               std::vector<std::string>{"KOVA:ERROR:Error locking the profile records.\n"});
