@@ -1,9 +1,14 @@
 // kovahost as a program: the quickstart without arguments, command-line mistakes, an add-in that
 // cannot be loaded, where the load step's rate goes with a fixed and with the system clock, and
-// --explain's verdicts against the Event documents written.
+// --explain's verdicts against the Event documents written. The same cases run kovahost and
+// kovahost.exe: commands go through the system's shell (sh, or cmd.exe under wine).
 #include <gtest/gtest.h>
+#ifdef _WIN32
+#include <process.h>
+#else
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <yaml-cpp/yaml.h>
 
@@ -19,6 +24,29 @@
 #include <vector>
 
 namespace {
+
+#ifdef _WIN32
+int ProcessId() {
+    return _getpid();
+}
+FILE* OpenCommand(const std::string& command) {
+    return _popen(command.c_str(), "r");  // text mode: "\r\n" is read as "\n"
+}
+int CloseCommand(FILE* pipe) {
+    return _pclose(pipe);  // the exit status itself
+}
+#else
+int ProcessId() {
+    return getpid();
+}
+FILE* OpenCommand(const std::string& command) {
+    return popen(command.c_str(), "r");
+}
+int CloseCommand(FILE* pipe) {
+    const int status = pclose(pipe);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+#endif
 
 struct RunResult {
     int status = -1;
@@ -37,24 +65,23 @@ std::string Slurp(const std::string& path) {
 RunResult Kovahost(const std::string& args) {
     // Each test runs in its own process, possibly beside another: one file per process.
     const std::string errFile =
-        testing::TempDir() + "kovahost_cli_err_" + std::to_string(getpid()) + ".txt";
+        testing::TempDir() + "kovahost_cli_err_" + std::to_string(ProcessId()) + ".txt";
     const std::string command = std::string(KOVAHOST_PATH) + " " + args + " 2>" + errFile;
     RunResult run;
-    FILE* pipe = popen(command.c_str(), "r");
+    FILE* pipe = OpenCommand(command);
     if (pipe == nullptr)
         return run;
     char chunk[4096];
     for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;)
         run.out.append(chunk, n);
-    const int status = pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.status = CloseCommand(pipe);
     run.err = Slurp(errFile);
     std::remove(errFile.c_str());
     return run;
 }
 
 std::string WriteScenario(const std::string& name, const std::string& text) {
-    const std::string path = testing::TempDir() + std::to_string(getpid()) + "_" + name;
+    const std::string path = testing::TempDir() + std::to_string(ProcessId()) + "_" + name;
     std::ofstream(path) << text;
     return path;
 }
@@ -327,7 +354,7 @@ TEST(KovahostCli, AnAddinThatCannotBeLoadedStopsTheRunBeforeAnyStep) {
               std::string::npos);
     // A library without the two entry points (the stand-in server itself) is refused too.
     const std::string scenario = WriteScenario("cli_start.yaml", "steps: [start]\n");
-    const RunResult wrong = Kovahost("--addin libqixapi.so " + scenario);
+    const RunResult wrong = Kovahost("--addin " KOVA_STANDIN_LIBRARY " " + scenario);
     EXPECT_EQ(wrong.status, 3);
     EXPECT_NE(wrong.err.find("does not export MainEntryPoint and ExtMgrCallback"),
               std::string::npos);
