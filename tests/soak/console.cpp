@@ -3,7 +3,12 @@
 // server could not convert it, and a message without a line end runs into the next record.
 #include "tests/soak/console.h"
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <cctype>
 #include <condition_variable>
@@ -17,6 +22,51 @@
 namespace soak {
 namespace {
 
+// The few descriptor calls that differ between the C runtimes. The pipe is binary on Windows too,
+// so that the add-in's lines arrive as it wrote them.
+namespace os {
+#ifdef _WIN32
+int Pipe(int fds[2]) {
+    return _pipe(fds, 1 << 16, _O_BINARY);
+}
+int Dup(int fd) {
+    return _dup(fd);
+}
+int Dup2(int from, int to) {
+    return _dup2(from, to);
+}
+void Close(int fd) {
+    _close(fd);
+}
+FILE* OpenStream(int fd) {
+    return _fdopen(fd, "w");
+}
+long Read(int fd, char* buffer, unsigned size) {
+    return _read(fd, buffer, size);
+}
+#else
+int Pipe(int fds[2]) {
+    return pipe(fds);
+}
+int Dup(int fd) {
+    return dup(fd);
+}
+int Dup2(int from, int to) {
+    return dup2(from, to);
+}
+void Close(int fd) {
+    close(fd);
+}
+FILE* OpenStream(int fd) {
+    return fdopen(fd, "w");
+}
+long Read(int fd, char* buffer, unsigned size) {
+    return static_cast<long>(read(fd, buffer, size));
+}
+#endif
+}  // namespace os
+
+constexpr int kStdout = 1;
 constexpr char kTag[] = "\tKOVA:";
 constexpr size_t kTimeLength = 22;  // "YYYY-MM-DD HH:MM:SS.hh"
 constexpr char kMark[] = "SOAK-MARK ";
@@ -146,11 +196,11 @@ struct Console::State {
     void Read() {
         char buffer[65536];
         for (;;) {
-            const ssize_t n = read(readFd, buffer, sizeof buffer);
+            const long n = os::Read(readFd, buffer, sizeof buffer);
             if (n <= 0)
                 break;
             std::lock_guard<std::mutex> lock(mutex);
-            for (ssize_t i = 0; i < n; ++i) {
+            for (long i = 0; i < n; ++i) {
                 if (buffer[i] == '\n') {
                     Line(partial);
                     partial.clear();
@@ -165,24 +215,24 @@ struct Console::State {
 Console::Console() : state_(new State) {
     std::fflush(stdout);
     int fds[2];
-    if (pipe(fds) != 0) {
+    if (os::Pipe(fds) != 0) {
         std::perror("soak: pipe");
         std::exit(2);
     }
-    state_->savedFd = dup(STDOUT_FILENO);
-    out_ = fdopen(dup(state_->savedFd), "w");
-    dup2(fds[1], STDOUT_FILENO);
-    close(fds[1]);
+    state_->savedFd = os::Dup(kStdout);
+    out_ = os::OpenStream(os::Dup(state_->savedFd));
+    os::Dup2(fds[1], kStdout);
+    os::Close(fds[1]);
     state_->readFd = fds[0];
     state_->reader = std::thread([this] { state_->Read(); });
 }
 
 Console::~Console() {
     std::fflush(stdout);
-    dup2(state_->savedFd, STDOUT_FILENO);  // the pipe's last writer goes: the reader sees its end
-    close(state_->savedFd);
+    os::Dup2(state_->savedFd, kStdout);  // the pipe's last writer goes: the reader sees its end
+    os::Close(state_->savedFd);
     state_->reader.join();
-    close(state_->readFd);
+    os::Close(state_->readFd);
     std::fflush(out_);
     std::fclose(out_);
     delete state_;
