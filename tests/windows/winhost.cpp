@@ -1,8 +1,12 @@
 // The Windows test host's tools (see winhost.h): library loading by ordinal, the export table
-// read from the loaded image, and the stand-in server helpers.
+// read from the loaded image, the heap blocks of the loaded library, and the stand-in server
+// helpers.
 #include "tests/windows/winhost.h"
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <set>
 #include <sstream>
 
 #include "tools/support/standin.h"
@@ -50,6 +54,127 @@ bool AddinLibrary::Unload() {
     handler_ = nullptr;
     return freed != 0;
 }
+
+namespace heap {
+namespace {
+
+// The blocks allocated through the wrappers and not yet freed. The set allocates with the host
+// program's own allocator, whose imports are not redirected, so nothing here recurses.
+SRWLOCK gLock = SRWLOCK_INIT;
+std::set<uintptr_t>* gLive = nullptr;  // block addresses
+
+void Note(uintptr_t block) {
+    if (block == 0)
+        return;
+    AcquireSRWLockExclusive(&gLock);
+    gLive->insert(block);
+    ReleaseSRWLockExclusive(&gLock);
+}
+
+void Forget(uintptr_t block) {
+    if (block == 0)
+        return;
+    AcquireSRWLockExclusive(&gLock);
+    gLive->erase(block);
+    ReleaseSRWLockExclusive(&gLock);
+}
+
+uintptr_t Address(const void* block) {
+    return reinterpret_cast<uintptr_t>(block);
+}
+
+void* CountedMalloc(size_t size) {
+    void* block = std::malloc(size);
+    Note(Address(block));
+    return block;
+}
+void* CountedCalloc(size_t count, size_t size) {
+    void* block = std::calloc(count, size);
+    Note(Address(block));
+    return block;
+}
+void* CountedRealloc(void* old, size_t size) {
+    const uintptr_t was = Address(old);
+    Forget(was);
+    void* block = std::realloc(old, size);
+    Note(block != nullptr || size == 0 ? Address(block) : was);  // a failed realloc keeps `old`
+    return block;
+}
+void CountedFree(void* block) {
+    Forget(Address(block));
+    std::free(block);
+}
+char* CountedStrdup(const char* text) {
+    char* copy = _strdup(text);
+    Note(Address(copy));
+    return copy;
+}
+
+struct Replacement {
+    const char* name;
+    ULONG_PTR function;
+};
+const Replacement kReplacements[] = {{"malloc", reinterpret_cast<ULONG_PTR>(&CountedMalloc)},
+                                     {"calloc", reinterpret_cast<ULONG_PTR>(&CountedCalloc)},
+                                     {"realloc", reinterpret_cast<ULONG_PTR>(&CountedRealloc)},
+                                     {"free", reinterpret_cast<ULONG_PTR>(&CountedFree)},
+                                     {"_strdup", reinterpret_cast<ULONG_PTR>(&CountedStrdup)}};
+
+}  // namespace
+
+bool Track(HMODULE module) {
+    if (module == nullptr)
+        return false;
+    AcquireSRWLockExclusive(&gLock);
+    if (gLive == nullptr)
+        gLive = new std::set<uintptr_t>;  // kept to the end: blocks may be freed at exit
+    gLive->clear();
+    ReleaseSRWLockExclusive(&gLock);
+    const auto* base = reinterpret_cast<unsigned char*>(module);
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& entry =
+        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    size_t replaced = 0;
+    for (auto* import =
+             reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + entry.VirtualAddress);
+         entry.VirtualAddress != 0 && import->Name != 0; ++import) {
+        if (_stricmp(reinterpret_cast<const char*>(base + import->Name), "msvcrt.dll") != 0)
+            continue;
+        const auto* names =
+            reinterpret_cast<const IMAGE_THUNK_DATA*>(base + import->OriginalFirstThunk);
+        auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(const_cast<unsigned char*>(base) +
+                                                          import->FirstThunk);
+        for (; names->u1.AddressOfData != 0; ++names, ++slots) {
+            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal))
+                continue;
+            const auto* byName =
+                reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+            for (const Replacement& replacement : kReplacements) {
+                if (std::strcmp(reinterpret_cast<const char*>(byName->Name), replacement.name) != 0)
+                    continue;
+                DWORD protection = 0;
+                if (!VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, PAGE_READWRITE,
+                                    &protection))
+                    return false;
+                slots->u1.Function = replacement.function;
+                VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, protection,
+                               &protection);
+                ++replaced;
+            }
+        }
+    }
+    return replaced > 0;
+}
+
+std::set<uintptr_t> LiveBlocks() {
+    AcquireSRWLockShared(&gLock);
+    std::set<uintptr_t> live = gLive != nullptr ? *gLive : std::set<uintptr_t>();
+    ReleaseSRWLockShared(&gLock);
+    return live;
+}
+
+}  // namespace heap
 
 ExportTable ReadExportTable(HMODULE module) {
     ExportTable table;

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,17 @@ class AddinLibrary {
     MainEntryPointFn mainEntryPoint_ = nullptr;
     HandlerFn handler_ = nullptr;
 };
+
+// The heap blocks a loaded library allocates through the C runtime (malloc, calloc, realloc,
+// _strdup, and operator new, which calls malloc) and has not freed, from Track on: Track points
+// the library's imports of msvcrt.dll's allocation functions at recording wrappers. Blocks
+// allocated before Track are not recorded, nor are their frees. The library's statically linked
+// runtime allocates through the same imports (a lock's first use, a thread's first call), so a
+// test compares the blocks of one operation, not totals. One library at a time; thread-safe.
+namespace heap {
+bool Track(HMODULE module);
+std::set<uintptr_t> LiveBlocks();  // their addresses
+}  // namespace heap
 
 // The export directory of a loaded module: ordinal base, entry count and "name@ordinal" texts.
 struct ExportTable {

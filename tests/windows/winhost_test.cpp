@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <io.h>
 
+#include <atomic>
 #include <cctype>
 #include <cstdio>
 #include <set>
@@ -267,6 +268,78 @@ TEST(WindowsHost, ConcurrentCreatesFromFourThreads) {
     EXPECT_EQ(distinct.size(), events.size()) << "one event per note";
     EXPECT_EQ(Unload(addin), DetachLines(8)) << "detach lines";
     EXPECT_EQ(qixsim::OpenHandleCount(), 0u) << "open handles";
+}
+
+// The server unloads the library while another of its threads has a note between the two stages:
+// the detach frees the parked entry with the rest, prints its lines, and the operation's after
+// stage, which comes once the hooks are gone, reaches nothing of the add-in. The host thread
+// captures one change first, so that what the add-in's runtime sets up for a thread is in place
+// and the blocks that appear while the second note is parked are the entry's own.
+struct ParkedNote {
+    HANDLE parked = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE unloaded = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::atomic<bool> holding{false};
+    std::set<uintptr_t> before;  // the add-in's blocks when the second create began
+    std::set<uintptr_t> blocks;  // those it allocated for the parked note
+    ~ParkedNote() {
+        CloseHandle(parked);
+        CloseHandle(unloaded);
+    }
+};
+ParkedNote* gParked = nullptr;
+
+// A host handler registered after the add-in: its before stage runs once the add-in has parked
+// the note, and holds the operation there until the library is gone.
+STATUS HoldBeforeStage(EMRECORD* record) {
+    if (record->stage != EM_STAGE_BEFORE || gParked == nullptr || !gParked->holding)
+        return EM_CONTINUE_STATUS;
+    for (uintptr_t block : winhost::heap::LiveBlocks()) {
+        if (gParked->before.count(block) == 0)
+            gParked->blocks.insert(block);
+    }
+    SetEvent(gParked->parked);
+    WaitForSingleObject(gParked->unloaded, 30000);
+    return EM_CONTINUE_STATUS;
+}
+
+TEST(WindowsHost, UnloadWithANoteBetweenItsStagesFreesIt) {
+    winhost::FreshServer();
+    AddTrigger("erp", {"Create", "Update"}, {"sales\\orders.qix"});
+    AddinLibrary addin;
+    ASSERT_TRUE(addin.Loaded()) << "LoadLibrary(kovaevents.dll)";
+    ASSERT_TRUE(winhost::heap::Track(addin.Module())) << "the add-in's allocations recorded";
+    ExpectStartUp(addin);
+    uint16_t recursion = 0;
+    uint32_t hold = 0;
+    ASSERT_EQ(EMCreateRecursionID(&recursion), 0);
+    ASSERT_EQ(EMRegister(EM_QIXNOTEUPDATE, EM_REG_BEFORE, HoldBeforeStage, recursion, &hold), 0);
+
+    ParkedNote parked;
+    gParked = &parked;
+    STATUS created = 1;
+    std::thread host([&] {
+        kovasupport::CreateDoc(kOrders, Form("Order"));  // captured
+        parked.before = winhost::heap::LiveBlocks();
+        parked.holding = true;
+        kovasupport::CreateDoc(kOrders, Form("Order"), &created);  // parked, then unloaded
+    });
+    const bool wasParked = WaitForSingleObject(parked.parked, 30000) == WAIT_OBJECT_0;
+    const Strings detach = Unload(addin);
+    SetEvent(parked.unloaded);
+    host.join();
+    gParked = nullptr;
+    ASSERT_TRUE(wasParked) << "the second create reached its before stage";
+
+    EXPECT_FALSE(parked.blocks.empty()) << "the add-in parked the note";
+    const std::set<uintptr_t> live = winhost::heap::LiveBlocks();
+    for (uintptr_t block : parked.blocks)
+        EXPECT_EQ(live.count(block), 0u) << "a block of the parked note outlived the detach";
+    EXPECT_EQ(detach, DetachLines(8)) << "detach lines";
+    EXPECT_EQ(created, 0) << "the create went on";
+    EXPECT_EQ(winhost::Events().size(), 1u) << "only the first create's Event document";
+    EXPECT_EQ(qixsim::OpenHandleCount(), 0u) << "open handles";
+    EXPECT_EQ(qixsim::RegistrationCount(), 1u) << "only the host's own registration is left";
+    EXPECT_EQ(EMDeregister(hold), 0);
 }
 
 // The child: starts the add-in, captures a change, and ends the process with the library still
