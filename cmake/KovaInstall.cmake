@@ -6,9 +6,14 @@
 #     bin/kovahost                      finds both through ../lib/kovaevents
 #     share/man/man1/kovahost.1
 #     share/doc/kovaevents/             README.md, the administrator's docs, examples/
-#   Windows (.zip)
+#   Windows (.zip, below its top folder)
 #     kovaevents.dll                    the add-in
+#     kovahost.exe                      finds kovaevents.dll and qixapi.dll in its own folder
+#     qixapi.dll                        the stand-in server kovahost runs the add-in on
 #     doc/                              README.md and the administrator's docs
+#     examples/                         the example scenarios
+#   (the compiler's runtime is linked into each of the three; they import only system DLLs and
+#   each other)
 # The version is the project version of the top-level CMakeLists.txt.
 include(GNUInstallDirs)
 
@@ -19,11 +24,16 @@ set(KOVA_ADMIN_DOCS
     ${PROJECT_SOURCE_DIR}/docs/event-database.md
     ${PROJECT_SOURCE_DIR}/docs/scenarios.md)
 
+file(GLOB KOVA_EXAMPLES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/examples/*.yaml)
 if(WIN32)
   if(TARGET kovaevents)
     install(TARGETS kovaevents RUNTIME DESTINATION .)
   endif()
+  if(TARGET kovahost)
+    install(TARGETS kovahost qixapi RUNTIME DESTINATION .)
+  endif()
   install(FILES ${KOVA_ADMIN_DOCS} DESTINATION doc)
+  install(FILES ${KOVA_EXAMPLES} DESTINATION examples)
 else()
   set(KOVA_INSTALL_LIBDIR lib/kovaevents)
   if(TARGET kovaevents)
@@ -38,7 +48,6 @@ else()
     install(FILES ${PROJECT_BINARY_DIR}/kovahost.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   endif()
   install(FILES ${KOVA_ADMIN_DOCS} DESTINATION ${CMAKE_INSTALL_DOCDIR})
-  file(GLOB KOVA_EXAMPLES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/examples/*.yaml)
   install(FILES ${KOVA_EXAMPLES} DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
 endif()
 
