@@ -3,13 +3,6 @@
 // server could not convert it, and a message without a line end runs into the next record.
 #include "tests/soak/console.h"
 
-#ifdef _WIN32
-#include <fcntl.h>
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
-
 #include <cctype>
 #include <condition_variable>
 #include <cstdlib>
@@ -18,55 +11,14 @@
 #include <thread>
 
 #include "hostsim/host.h"
+#include "tools/support/descriptors.h"
 
 namespace soak {
 namespace {
 
-// The few descriptor calls that differ between the C runtimes. The pipe is binary on Windows too,
-// so that the add-in's lines arrive as it wrote them.
-namespace os {
-#ifdef _WIN32
-int Pipe(int fds[2]) {
-    return _pipe(fds, 1 << 16, _O_BINARY);
-}
-int Dup(int fd) {
-    return _dup(fd);
-}
-int Dup2(int from, int to) {
-    return _dup2(from, to);
-}
-void Close(int fd) {
-    _close(fd);
-}
-FILE* OpenStream(int fd) {
-    return _fdopen(fd, "w");
-}
-long Read(int fd, char* buffer, unsigned size) {
-    return _read(fd, buffer, size);
-}
-#else
-int Pipe(int fds[2]) {
-    return pipe(fds);
-}
-int Dup(int fd) {
-    return dup(fd);
-}
-int Dup2(int from, int to) {
-    return dup2(from, to);
-}
-void Close(int fd) {
-    close(fd);
-}
-FILE* OpenStream(int fd) {
-    return fdopen(fd, "w");
-}
-long Read(int fd, char* buffer, unsigned size) {
-    return static_cast<long>(read(fd, buffer, size));
-}
-#endif
-}  // namespace os
+namespace os = kovasupport::fd;
+using kovasupport::fd::kStdout;
 
-constexpr int kStdout = 1;
 constexpr char kTag[] = "\tKOVA:";
 constexpr size_t kTimeLength = 22;  // "YYYY-MM-DD HH:MM:SS.hh"
 constexpr char kMark[] = "SOAK-MARK ";

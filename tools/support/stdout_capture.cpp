@@ -1,6 +1,7 @@
 // Standard output capture (see stdout_capture.h). The temporary file is opened for appending, so
 // every write lands at its end whatever the reads do; the file goes away with its last
-// descriptor. The few descriptor calls that differ between the C runtimes sit in `os` below.
+// descriptor. The calls that differ between the C runtimes are tools/support/descriptors.h's, and
+// the temporary file and the positioned read sit in `os` below.
 #include "tools/support/stdout_capture.h"
 
 #ifdef _WIN32
@@ -15,10 +16,13 @@
 
 #include <algorithm>
 
+#include "tools/support/descriptors.h"
+
 namespace kovasupport {
 namespace {
 
 namespace os {
+using namespace kovasupport::fd;
 #ifdef _WIN32
 // A temporary file the C runtime deletes when its last descriptor closes.
 int OpenTemporary() {
@@ -28,18 +32,6 @@ int OpenTemporary() {
         return -1;
     return _open(path, _O_RDWR | _O_BINARY | _O_APPEND | _O_TRUNC | _O_TEMPORARY,
                  _S_IREAD | _S_IWRITE);
-}
-int Dup(int fd) {
-    return _dup(fd);
-}
-int Dup2(int from, int to) {
-    return _dup2(from, to);
-}
-void Close(int fd) {
-    _close(fd);
-}
-FILE* OpenStream(int fd) {
-    return _fdopen(fd, "w");
 }
 // Reads at `offset`. The descriptor shares its file position with standard output, which is why
 // this may not run while another thread prints.
@@ -62,25 +54,13 @@ int OpenTemporary() {
     }
     return fd;
 }
-int Dup(int fd) {
-    return dup(fd);
-}
-int Dup2(int from, int to) {
-    return dup2(from, to);
-}
-void Close(int fd) {
-    close(fd);
-}
-FILE* OpenStream(int fd) {
-    return fdopen(fd, "w");
-}
 long long ReadAt(int fd, char* buffer, unsigned size, long long offset) {
     return pread(fd, buffer, size, static_cast<off_t>(offset));
 }
 #endif
 }  // namespace os
 
-constexpr int kStdout = 1;
+using fd::kStdout;
 
 // Hands the file from `*offset` to its end to `chunk` in pieces, moving `*offset` along.
 template <typename Fn>
