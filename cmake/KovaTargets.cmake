@@ -46,10 +46,9 @@ function(kova_test_folder name)
   kova_project_target(${name})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main GTest::gmock
                         Threads::Threads)
+  set(discovery)
   if(CMAKE_CROSSCOMPILING)
-    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
-                         PROPERTIES TIMEOUT 300)
-  else()
-    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+    set(discovery DISCOVERY_MODE PRE_TEST)
   endif()
+  gtest_discover_tests(${name} ${discovery} DISCOVERY_TIMEOUT 120 PROPERTIES TIMEOUT 300)
 endfunction()

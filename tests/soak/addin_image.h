@@ -15,7 +15,7 @@ namespace soak {
 
 struct AddinImage {
     STATUS (*start)() = nullptr;  // MainEntryPoint; ExtMgrCallback was found too
-    uintptr_t codeBegin = 0;      // the add-in's code: [codeBegin, codeEnd)
+    uintptr_t codeBegin = 0;      // the add-in's code, [codeBegin, codeEnd), for failed allocations
     uintptr_t codeEnd = 0;
     const void* tables[2] = {nullptr, nullptr};  // the heads of the two tables
 };

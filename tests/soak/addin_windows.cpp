@@ -1,7 +1,7 @@
 // The soak's add-in on Windows (see addin_image.h): kovaevents.dll from the soak's own folder,
-// loaded with LoadLibrary as the server loads it, its code span from the loaded image's section
-// headers, and the tables' addresses from the COFF symbol table of the DLL file (section number
-// and offset, turned into an address of the loaded image).
+// loaded with LoadLibrary as the server loads it, and the tables' addresses from the COFF symbol
+// table of the DLL file (section number and offset, turned into an address of the loaded image).
+// The code span stays empty: only the Linux build fails allocations.
 #include <windows.h>
 
 #include <cstring>
@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tests/soak/addin_image.h"
+#include "tools/support/windows_module.h"
 
 namespace soak {
 namespace {
@@ -22,30 +23,6 @@ T ReadAt(const std::vector<char>& bytes, size_t at) {
     if (at + sizeof value <= bytes.size())
         std::memcpy(&value, bytes.data() + at, sizeof value);
     return value;
-}
-
-std::string ModuleFile(HMODULE module) {
-    char path[MAX_PATH] = {};
-    const DWORD length = GetModuleFileNameA(module, path, MAX_PATH);
-    return length > 0 && length < MAX_PATH ? std::string(path, length) : std::string();
-}
-
-// The executable sections of the loaded image.
-void FindCode(HMODULE module, AddinImage* image) {
-    const auto base = reinterpret_cast<uintptr_t>(module);
-    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
-    const IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(nt);
-    for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++section) {
-        if ((section->Characteristics & IMAGE_SCN_MEM_EXECUTE) == 0)
-            continue;
-        const uintptr_t begin = base + section->VirtualAddress;
-        const uintptr_t end = begin + section->Misc.VirtualSize;
-        if (image->codeBegin == 0 || begin < image->codeBegin)
-            image->codeBegin = begin;
-        if (end > image->codeEnd)
-            image->codeEnd = end;
-    }
 }
 
 bool FindTables(HMODULE module, const std::string& file, AddinImage* image, std::string* error) {
@@ -97,18 +74,12 @@ bool FindTables(HMODULE module, const std::string& file, AddinImage* image, std:
     return true;
 }
 
-// GetProcAddress answers a FARPROC; the detour through void(*)() is the defined way to reach
-// another function pointer type.
-template <typename Fn>
-Fn EntryPoint(HMODULE module, const char* name) {
-    return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
-}
-
 }  // namespace
 
+using kovasupport::win::EntryPoint;
+
 bool OpenAddinImage(AddinImage* image, std::string* error) {
-    const std::string program = ModuleFile(nullptr);
-    const std::string path = program.substr(0, program.find_last_of("\\/") + 1) + "kovaevents.dll";
+    const std::string path = kovasupport::win::ProgramFolder() + "kovaevents.dll";
     const HMODULE module = LoadLibraryA(path.c_str());
     if (module == nullptr) {
         *error = "LoadLibrary(" + path + ") failed: error " + std::to_string(GetLastError());
@@ -119,8 +90,7 @@ bool OpenAddinImage(AddinImage* image, std::string* error) {
         *error = "the add-in does not export its entry points";
         return false;
     }
-    FindCode(module, image);
-    return FindTables(module, ModuleFile(module), image, error);
+    return FindTables(module, kovasupport::win::ModuleFile(module), image, error);
 }
 
 }  // namespace soak

@@ -10,35 +10,19 @@
 #include <sstream>
 
 #include "tools/support/standin.h"
+#include "tools/support/windows_module.h"
 
 namespace winhost {
-namespace {
 
-// The folder of the running host program, with a trailing backslash.
-std::string ProgramFolder() {
-    char path[MAX_PATH] = {};
-    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string folder(path, length);
-    const std::size_t slash = folder.find_last_of("\\/");
-    return slash == std::string::npos ? std::string() : folder.substr(0, slash + 1);
-}
-
-// GetProcAddress answers a FARPROC; the detour through void(*)() is the defined way to reach
-// another function pointer type.
-template <typename Fn>
-Fn EntryPoint(HMODULE module, WORD ordinal) {
-    const FARPROC proc = GetProcAddress(module, MAKEINTRESOURCEA(ordinal));
-    return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(proc));
-}
-
-}  // namespace
+using kovasupport::win::EntryPoint;
+using kovasupport::win::ProgramFolder;
 
 AddinLibrary::AddinLibrary() {
     module_ = LoadLibraryA((ProgramFolder() + "kovaevents.dll").c_str());
     if (module_ == nullptr)
         return;
-    mainEntryPoint_ = EntryPoint<MainEntryPointFn>(module_, 1);
-    handler_ = EntryPoint<HandlerFn>(module_, 2);
+    mainEntryPoint_ = EntryPoint<MainEntryPointFn>(module_, MAKEINTRESOURCEA(1));
+    handler_ = EntryPoint<HandlerFn>(module_, MAKEINTRESOURCEA(2));
 }
 
 AddinLibrary::~AddinLibrary() {
@@ -63,20 +47,21 @@ namespace {
 SRWLOCK gLock = SRWLOCK_INIT;
 std::set<uintptr_t>* gLive = nullptr;  // block addresses
 
-void Note(uintptr_t block) {
+void Mark(uintptr_t block, bool live) {
     if (block == 0)
         return;
     AcquireSRWLockExclusive(&gLock);
-    gLive->insert(block);
+    if (live)
+        gLive->insert(block);
+    else
+        gLive->erase(block);
     ReleaseSRWLockExclusive(&gLock);
 }
-
+void Note(uintptr_t block) {
+    Mark(block, true);
+}
 void Forget(uintptr_t block) {
-    if (block == 0)
-        return;
-    AcquireSRWLockExclusive(&gLock);
-    gLive->erase(block);
-    ReleaseSRWLockExclusive(&gLock);
+    Mark(block, false);
 }
 
 uintptr_t Address(const void* block) {
@@ -131,10 +116,8 @@ bool Track(HMODULE module) {
     gLive->clear();
     ReleaseSRWLockExclusive(&gLock);
     const auto* base = reinterpret_cast<unsigned char*>(module);
-    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
     const IMAGE_DATA_DIRECTORY& entry =
-        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+        kovasupport::win::DataDirectory(module, IMAGE_DIRECTORY_ENTRY_IMPORT);
     size_t replaced = 0;
     for (auto* import =
              reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + entry.VirtualAddress);
@@ -181,10 +164,8 @@ ExportTable ReadExportTable(HMODULE module) {
     if (module == nullptr)
         return table;
     const auto* base = reinterpret_cast<const unsigned char*>(module);
-    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
     const IMAGE_DATA_DIRECTORY& entry =
-        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
+        kovasupport::win::DataDirectory(module, IMAGE_DIRECTORY_ENTRY_EXPORT);
     if (entry.VirtualAddress == 0 || entry.Size == 0)
         return table;
     const auto* directory =

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "tools/kovahost/platform.h"
+#include "tools/support/windows_module.h"
 
 // The C runtime expands wildcards in the arguments ("kovahost --lint examples\*.yaml"), as a
 // UNIX shell does before kovahost starts: cmd.exe passes them on as they are.
@@ -29,14 +30,9 @@ std::string LastErrorText() {
     return message;
 }
 
-// GetProcAddress answers a FARPROC; the detour through void(*)() is the defined way to reach
-// another function pointer type.
-template <typename Fn>
-Fn EntryPoint(HMODULE module, const char* name) {
-    return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
-}
-
 }  // namespace
+
+using kovasupport::win::EntryPoint;
 
 bool LoadAddin(const std::string& path, AddinEntryPoints* entryPoints, std::string* error) {
     // No dialog box for a library that is missing or broken: the error comes back instead.
@@ -59,12 +55,7 @@ bool LoadAddin(const std::string& path, AddinEntryPoints* entryPoints, std::stri
 }
 
 std::string DefaultAddinPath() {
-    char path[MAX_PATH] = {};
-    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    const std::string program = length > 0 && length < MAX_PATH ? std::string(path, length) : "";
-    const std::size_t slash = program.find_last_of("\\/");
-    return slash == std::string::npos ? std::string("kovaevents.dll")
-                                      : program.substr(0, slash + 1) + "kovaevents.dll";
+    return kovasupport::win::ProgramFolder() + "kovaevents.dll";
 }
 
 std::string FileName(const std::string& path) {
