@@ -9,12 +9,13 @@
 
 #include "addin/exports.h"
 #include "addin/notetable.h"
+#include "base/names.h"
 #include "capture/context.h"
 #include "capture/eventwriter.h"
 #include "capture/filter.h"
-#include "hostapi/names.h"
 #include "hostapi/qixapi.h"
 #include "log/logline.h"
+#include "profile/publication.h"
 #include "profile/refresh.h"
 
 namespace kova {
@@ -39,23 +40,21 @@ void LogHandling(const char* handlingLine, const EventContext& context) noexcept
     LogFormat(kLogDebug, "Event Database Name: %s\n", context.dbPath);
 }
 
-// Parks the context when it is a profile document (its change is then in flight until its after
-// stage) or a monitored change.
-void ParkIfWanted(NoteTable& table, EventContext& context) noexcept {
+// Parks the context when it is a profile document (its entry then holds the change in flight
+// until it is released) or a change the snapshot's configuration monitors.
+void ParkIfWanted(NoteTable& table, EventContext& context,
+                  const ConfigurationSnapshot& snapshot) noexcept {
     if (IsConfigurationNote(context.dbPath, context.formName) != 0) {
-        BeginProfileChange();
-        AddNoteEntryV75(table, context);
-    } else if (CheckIsEventMonitored(&context) != 0) {
+        AddNoteEntryV75(table, context, ParkedFor::kProfileChange);
+    } else if (snapshot.ok() && CheckIsEventMonitored(&context, *snapshot) != 0) {
         AddNoteEntryV75(table, context);
     }
 }
 
 // The after stage of a parked profile document: re-read the profiles when the change succeeded.
-// Either way the change is no longer in flight.
 void CompleteProfileChange(STATUS status) noexcept {
     if (status == 0)
-        ReadProfile(RefreshFor::kProfileChange);
-    EndProfileChange();
+        ReadProfile();
 }
 
 // After a delete: re-read the profiles for a profile document, else write the events when the
@@ -83,9 +82,10 @@ void HandleUpdate(const EMRECORD& record, EventContext& context, NOTEHANDLE note
     FillInNoteContext(&context);
 
     if (record.stage == EM_STAGE_BEFORE) {
-        if (ReadProfile() != 0)
+        ConfigurationSnapshot snapshot;  // for the change test, the filter and the parking
+        if (ReadProfile(snapshot) != 0)
             return;
-        ParkIfWanted(hSaveNoteTable, context);
+        ParkIfWanted(hSaveNoteTable, context, snapshot);
         return;
     }
 
@@ -128,9 +128,10 @@ void HandleDelete(const EMRECORD& record, EventContext& context, DBHANDLE dbHand
 
     if (record.stage == EM_STAGE_BEFORE) {
         FillInNoteContext(&context);
-        if (ReadProfile() != 0)
+        ConfigurationSnapshot snapshot;  // for the change test, the filter and the parking
+        if (ReadProfile(snapshot) != 0)
             return;
-        ParkIfWanted(hDeleteNoteTable, context);
+        ParkIfWanted(hDeleteNoteTable, context, snapshot);
         return;
     }
 
@@ -149,7 +150,8 @@ void HandleBulkDelete(const EMRECORD& record, EventContext& context, DBHANDLE db
     LogHandling("Handling EM_QIXDBDELETENOTES\n", context);
 
     if (record.stage == EM_STAGE_BEFORE) {
-        if (ReadProfile() != 0)
+        ConfigurationSnapshot snapshot;  // for the change test, the filter and the parking
+        if (ReadProfile(snapshot) != 0)
             return;
         QIXBOOL first = 1;
         while (IDScan(idTable, first, &context.noteId)) {
@@ -161,7 +163,7 @@ void HandleBulkDelete(const EMRECORD& record, EventContext& context, DBHANDLE db
             context.formName[0] = '\0';
             context.noteClass = 0;
             FillInNoteContext(&context);
-            ParkIfWanted(hDeleteNoteTable, context);
+            ParkIfWanted(hDeleteNoteTable, context, snapshot);
         }
         return;
     }

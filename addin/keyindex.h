@@ -1,19 +1,19 @@
-// The key index of a pending-note table: beside the chain (newest first), a hash of each entry's
-// key to the entries with that key, newest first, and a link from each entry to the one before it
-// in the chain, so that adding and removing cost the same however many entries are parked (a bulk
-// delete parks one entry per note and its after stage takes them out oldest first). A removal
-// still answers exactly what a walk from the head would find. Not thread-safe on its own: the
-// table that holds it changes it under its mutex.
+// The key index of a pending-note table: beside the chain (newest first), a map from each key to
+// its newest entry, the entries of one key linked newest first, and a link from each entry to the
+// one before it in the chain, so that adding and removing cost the same however many entries are
+// parked (a bulk delete parks one entry per note and its after stage takes them out oldest first).
+// A removal still answers exactly what a walk from the head would find. Not thread-safe on its
+// own: the table that holds it changes it under its mutex.
 #ifndef KOVA_ADDIN_KEYINDEX_H
 #define KOVA_ADDIN_KEYINDEX_H
 
-#include <algorithm>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <new>
 #include <type_traits>
+#include <unordered_map>
 
+#include "base/allocator.h"
 #include "capture/context.h"
 
 namespace kova {
@@ -23,10 +23,11 @@ using NoteTable = NoteEntry*;  // head of the chain, newest first; null when emp
 
 // The heap block of one parked entry: the NoteEntry that the chain links, then the index's links.
 struct ParkedEntry {
-    NoteEntry entry;          // first member: a parked NoteEntry* is its ParkedEntry*
-    ParkedEntry* newer;       // the entry before it in the chain; null at the head
-    ParkedEntry* sameBucket;  // the next older entry of its hash bucket
+    NoteEntry entry;            // first member: a parked NoteEntry* is its ParkedEntry*
+    ParkedEntry* newer;         // the entry before it in the chain; null at the head
+    ParkedEntry* olderSameKey;  // the next older entry with the same key
     uint64_t key;
+    bool profileChange;  // a profile document's change, in flight until the entry is released
 };
 static_assert(std::is_standard_layout<ParkedEntry>::value, "ParkedEntry must be standard layout");
 static_assert(offsetof(ParkedEntry, entry) == 0, "the entry must open its block");
@@ -49,19 +50,10 @@ inline uint64_t DeleteKeyOf(const NoteEntry& entry) noexcept {
     return DeleteKey(entry.noteId, entry.dbHandle);
 }
 
-inline constexpr unsigned kInlineBucketBits = 6;
-inline constexpr size_t kInlineBuckets = size_t{1} << kInlineBucketBits;
-inline constexpr size_t kKeptBuckets =
-    1024;  // a larger bucket array is released when the table empties
-
-// The key index of one table and its chain, changed only under the table's mutex. Every
-// bucket holds its entries newest first, like the chain, and both keep their order when entries
-// leave; so the first entry with a key in its bucket is the first one a walk of the chain from
-// its head would meet.
+// The key index of one table and its chain, changed only under the table's mutex.
 struct KeyIndex {
     KeyIndex(NoteTable* chainHead, uint64_t (*key)(const NoteEntry&)) noexcept
         : head(chainHead), keyOf(key) {}
-    ~KeyIndex() { ReleaseBuckets(); }
     KeyIndex(const KeyIndex&) = delete;
     KeyIndex& operator=(const KeyIndex&) = delete;
 
@@ -70,104 +62,74 @@ struct KeyIndex {
     // Entries parked; read without the table's mutex, so that an after stage with nothing parked
     // (every unmonitored notification) needs no lock.
     std::atomic<size_t> count{0};
-    ParkedEntry* oldest = nullptr;  // the chain's last entry
-    ParkedEntry** buckets = inlineBuckets;
-    size_t bucketCount = kInlineBuckets;  // a power of two
-    unsigned shift = 64 - kInlineBucketBits;
-    ParkedEntry* inlineBuckets[kInlineBuckets] = {};
+    using NewestByKey =
+        std::unordered_map<uint64_t, ParkedEntry*, std::hash<uint64_t>, std::equal_to<uint64_t>,
+                           MallocAllocator<std::pair<const uint64_t, ParkedEntry*>>>;
+    NewestByKey newestByKey;
 
-    ParkedEntry*& Bucket(uint64_t key) noexcept {
-        return buckets[(key * 0x9E3779B97F4A7C15ull) >> shift];
-    }
-
-    // Doubles the buckets, rebuilding them from the chain oldest first; on a failed allocation
-    // the buckets stay as they are (longer, still correct).
-    void Grow() noexcept {
-        const size_t grownCount = bucketCount * 2;
-        const unsigned grownShift = shift - 1;
-        auto* grown = new (std::nothrow) ParkedEntry*[grownCount]();
-        if (grown == nullptr)
-            return;
-        ReleaseBuckets();
-        buckets = grown;
-        bucketCount = grownCount;
-        shift = grownShift;
-        for (ParkedEntry* entry = oldest; entry != nullptr; entry = entry->newer) {
-            ParkedEntry*& bucket = Bucket(entry->key);
-            entry->sameBucket = bucket;
-            bucket = entry;
+    // Links `parked` at the head; false (nothing linked) when memory ran out.
+    bool Link(ParkedEntry* parked) noexcept {
+        try {
+            ParkedEntry*& newest = newestByKey[parked->key];
+            parked->olderSameKey = newest;
+            newest = parked;
+        } catch (...) {
+            return false;
         }
-    }
-
-    void ReleaseBuckets() noexcept {
-        if (buckets != inlineBuckets)
-            delete[] buckets;
-        buckets = inlineBuckets;
-        bucketCount = kInlineBuckets;
-        shift = 64 - kInlineBucketBits;
-        std::fill(inlineBuckets, inlineBuckets + kInlineBuckets, nullptr);
-    }
-
-    void Link(ParkedEntry* parked) noexcept {
-        if (count.load(std::memory_order_relaxed) + 1 > bucketCount)
-            Grow();
         NoteEntry* oldHead = *head;
         parked->newer = nullptr;
         parked->entry.next = oldHead;
-        if (oldHead != nullptr) {
+        if (oldHead != nullptr)
             Parked(oldHead)->newer = parked;
-        } else {
-            oldest = parked;
-        }
         *head = &parked->entry;
-        ParkedEntry*& bucket = Bucket(parked->key);
-        parked->sameBucket = bucket;
-        bucket = parked;
         count.store(count.load(std::memory_order_relaxed) + 1, std::memory_order_release);
+        return true;
     }
 
-    // Unlinks the newest entry with `key` from its bucket and the chain; null when there is none.
+    // Unlinks the newest entry with `key` from the chain; null when there is none.
     ParkedEntry* Take(uint64_t key) noexcept {
-        ParkedEntry** link = &Bucket(key);
-        while (*link != nullptr && (*link)->key != key)
-            link = &(*link)->sameBucket;
-        ParkedEntry* parked = *link;
-        if (parked == nullptr)
+        const auto found = newestByKey.find(key);
+        if (found == newestByKey.end())
             return nullptr;
-        *link = parked->sameBucket;
+        ParkedEntry* parked = found->second;
+        if (parked->olderSameKey != nullptr) {
+            found->second = parked->olderSameKey;
+        } else {
+            newestByKey.erase(found);
+        }
         NoteEntry* next = parked->entry.next;
         if (parked->newer != nullptr) {
             parked->newer->entry.next = next;
         } else {
             *head = next;
         }
-        if (next != nullptr) {
+        if (next != nullptr)
             Parked(next)->newer = parked->newer;
-        } else {
-            oldest = parked->newer;
-        }
         parked->entry.next = nullptr;
         parked->newer = nullptr;
-        parked->sameBucket = nullptr;
+        parked->olderSameKey = nullptr;
         const size_t left = count.load(std::memory_order_relaxed) - 1;
         count.store(left, std::memory_order_release);
-        if (left == 0 && bucketCount > kKeptBuckets)
-            ReleaseBuckets();
+        // An emptied table gives its buckets back when a bulk delete grew them.
+        constexpr size_t kKeptBuckets = 1024;
+        if (left == 0 && newestByKey.bucket_count() > kKeptBuckets)
+            Release();
         return parked;
     }
 
-    // Empties the index and hands the whole chain to the caller.
+    // Empties the index, gives its memory back, and hands the whole chain to the caller.
     NoteEntry* TakeAll() noexcept {
         NoteEntry* chain = *head;
         *head = nullptr;
-        oldest = nullptr;
         count.store(0, std::memory_order_release);
-        if (bucketCount > kKeptBuckets) {
-            ReleaseBuckets();
-        } else {
-            std::fill(buckets, buckets + bucketCount, nullptr);
-        }
+        Release();
         return chain;
+    }
+
+  private:
+    void Release() noexcept {
+        NewestByKey released;
+        newestByKey.swap(released);
     }
 };
 

@@ -9,6 +9,7 @@
 #include "hostapi/qixapi.h"
 #include "log/logline.h"
 #include "profile/configuration.h"
+#include "profile/publication.h"
 #include "profile/records.h"
 #include "profile/refresh.h"
 
@@ -84,27 +85,13 @@ void DeregisterAllEntries() noexcept {
     }
 }
 
-// Runs at unload, on Windows under the loader lock: it waits for no lock. When a re-read holds
-// the edit lock the records are left to it, and a replaced configuration that a notification
-// still holds stays allocated. profileFlags is left as it is, so a notification in the window
-// before the deregistration finds the stamps unchanged and reads nothing; the next start resets
-// it.
+// Runs at unload, on Windows under the loader lock: it waits for no edit. The load-time
+// configuration goes in force (nothing monitored, nothing logged, and no refresh reads until the
+// next start), every other configuration is freed as soon as no notification holds it, and the
+// pending-note tables are emptied.
 void CleanUp() noexcept {
     gHooksRegistered.store(0);
-    {
-        ProfileEditLock lock(EditWait::kNever);
-        if (lock.held()) {
-            ProfileEdit edit(lock);
-            if (edit.ok()) {
-                CleanUpConfigurationProfile();
-                CleanUpSystemProfile();
-                CleanUpEventTriggerProfile();
-                edit.configuration().complete = false;  // emptied, not read
-            } else {
-                edit.Discard();
-            }
-        }
-    }
+    UnloadConfigurations();
     FreeNoteTable(hSaveNoteTable);
     FreeNoteTable(hDeleteNoteTable);
 }
@@ -119,13 +106,13 @@ STATUS Start() {
     }
     // A start after an unload in the same process reads the profiles afresh: found-flags and
     // change stamps back to their load-time state.
+    ReopenConfigurations();
     {
         ProfileEdit edit;
         if (edit.ok()) {
-            profileFlags() = ProfileFlags{};
+            profileFlags(edit.configuration()) = ProfileFlags{};
             edit.configuration().complete = false;
-        } else {
-            edit.Discard();
+            edit.Publish();
         }
     }
     Print("Event Listener initialization starting.\n");
@@ -143,7 +130,7 @@ STATUS Start() {
         }
     }
     Print("Processing Profile Database.\n");
-    STATUS status = ReadProfile(RefreshFor::kProfileChange);
+    STATUS status = ReadProfile();
     if (status != 0)
         Print("KOVA Inbound profile read error!\n");
     Print("Event Listener initialization complete.\n");

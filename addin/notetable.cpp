@@ -7,11 +7,13 @@
 
 #include <cstdio>
 #include <memory>
-#include <mutex>
 #include <new>
 
-#include "hostapi/text.h"
+#include "base/mutex.h"
+#include "base/text.h"
+#include "hostapi/itemtext.h"
 #include "log/logline.h"
+#include "profile/refresh.h"
 
 namespace kova {
 
@@ -24,9 +26,21 @@ namespace {
 struct PendingTable {
     PendingTable(NoteTable* head, uint64_t (*keyOf)(const NoteEntry&)) noexcept
         : index(head, keyOf) {}
-    KeyIndex index;
-    std::mutex mutex;
+    Mutex mutex;
+    KeyIndex index GUARDED_BY(mutex);
 };
+
+// The table's key of an entry (a constant of the table).
+uint64_t KeyOf(const PendingTable& table,
+               const NoteEntry& entry) noexcept NO_THREAD_SAFETY_ANALYSIS {
+    return table.index.keyOf(entry);
+}
+
+// Entries parked: an atomic, read without the mutex, so that an after stage with nothing parked
+// (every unmonitored notification) takes no lock.
+size_t ParkedCount(const PendingTable& table) noexcept NO_THREAD_SAFETY_ANALYSIS {
+    return table.index.count.load(std::memory_order_acquire);
+}
 
 PendingTable gSaveTable(&hSaveNoteTable, SaveKeyOf);
 PendingTable gDeleteTable(&hDeleteNoteTable, DeleteKeyOf);
@@ -44,17 +58,12 @@ PendingTable* TableOf(const NoteTable& table) noexcept {
 // nothing freed. With `wait` false it only tries (the unload, which must not wait).
 class TableLock {
   public:
-    TableLock(std::mutex& mutex, bool wait = true) noexcept {
-        try {
-            if (wait) {
-                mutex.lock();
-            } else if (!mutex.try_lock()) {
-                LogLine(kLogError, "Pending-note table busy, not released.\n");
-                return;
-            }
+    TableLock(Mutex& mutex, bool wait = true) noexcept NO_THREAD_SAFETY_ANALYSIS {
+        if (wait ? mutex.Lock() : mutex.TryLock()) {
             mutex_ = &mutex;
-        } catch (...) {
-            LogLine(kLogError, "Error locking a pending-note table.\n");
+        } else {
+            LogLine(kLogError, wait ? "Error locking a pending-note table.\n"
+                                    : "Pending-note table busy, not released.\n");
         }
     }
     ~TableLock() { Unlock(); }
@@ -62,14 +71,14 @@ class TableLock {
     TableLock& operator=(const TableLock&) = delete;
 
     bool held() const noexcept { return mutex_ != nullptr; }
-    void Unlock() noexcept {
+    void Unlock() noexcept NO_THREAD_SAFETY_ANALYSIS {
         if (mutex_ != nullptr)
-            mutex_->unlock();
+            mutex_->Unlock();
         mutex_ = nullptr;
     }
 
   private:
-    std::mutex* mutex_ = nullptr;
+    Mutex* mutex_ = nullptr;
 };
 
 // A parked entry's whole block, until a table links it.
@@ -91,9 +100,10 @@ bool FormatEntryLine(const char* prefix, const NoteEntry* entry) noexcept {
 NoteEntry* RemoveEntry(PendingTable& table, const char* prefix, uint64_t key) noexcept {
     ParkedEntry* parked = nullptr;
     bool formatted = false;
-    if (table.index.count.load(std::memory_order_acquire) != 0) {
+    if (ParkedCount(table) != 0) {
         TableLock lock(table.mutex);
         if (lock.held()) {
+            table.mutex.AssertHeld();
             parked = table.index.Take(key);
             if (parked != nullptr)
                 formatted = FormatEntryLine(prefix, &parked->entry);
@@ -133,7 +143,7 @@ void ReportNotParked(NOTEID noteId, int32_t eventType, const char* dbPath,
 
 }  // namespace
 
-STATUS AddNoteEntryV75(NoteTable& table, EventContext& context) noexcept {
+STATUS AddNoteEntryV75(NoteTable& table, EventContext& context, ParkedFor parkedFor) noexcept {
     PendingTable* pending = TableOf(table);
     if (pending == nullptr) {
         LogLine(kLogError, "AddSaveNoteEntry: not a pending-note table, note not parked\n");
@@ -158,17 +168,32 @@ STATUS AddNoteEntryV75(NoteTable& table, EventContext& context) noexcept {
     entry->next = nullptr;
     entry->connectorIds = MoveReversed(context.connectorIds);
     context.connectorIds = nullptr;
-    parked->key = pending->index.keyOf(*entry);
+    parked->key = KeyOf(*pending, *entry);
+    parked->profileChange = false;
 
-    bool formatted;
+    bool formatted = false;
+    bool linked = false;
     {
         TableLock lock(pending->mutex);
         if (!lock.held()) {
             ReportNotParked(entry->noteId, entry->eventType, entry->dbPath, entry->connectorIds);
             return 0;  // the entry and its ids are released with their owner
         }
-        pending->index.Link(parked.release());
-        formatted = FormatEntryLine("AddSaveNoteEntry", entry);
+        pending->mutex.AssertHeld();
+        linked = pending->index.Link(parked.get());
+        if (linked) {
+            if (parkedFor == ParkedFor::kProfileChange) {
+                parked->profileChange = true;
+                BeginProfileChange();
+            }
+            (void)parked.release();  // the table owns it now
+            formatted = FormatEntryLine("AddSaveNoteEntry", entry);
+        }
+    }
+    if (!linked) {
+        LogLine(kLogError, "AddSaveNoteEntry: out of memory, note not parked\n");
+        ReportNotParked(entry->noteId, entry->eventType, entry->dbPath, entry->connectorIds);
+        return 0;
     }
     if (formatted)
         LogLine(kLogDebug, gTextBuffer);
@@ -187,7 +212,10 @@ void FreeNoteEntry(NoteEntry* entry) noexcept {
     if (entry == nullptr)
         return;
     KOVAListCleanUp(entry->connectorIds);
-    delete Parked(entry);
+    ParkedEntry* parked = Parked(entry);
+    if (parked->profileChange)
+        EndProfileChange();
+    delete parked;
 }
 
 void FreeNoteTable(NoteTable& table) noexcept {
@@ -199,6 +227,7 @@ void FreeNoteTable(NoteTable& table) noexcept {
         TableLock lock(pending->mutex, false);
         if (!lock.held())
             return;
+        pending->mutex.AssertHeld();
         chain = pending->index.TakeAll();
     }
     while (chain != nullptr) {

@@ -22,7 +22,11 @@ extern NoteTable hDeleteNoteTable;
 // logged and nothing is parked (the context keeps its ids, which the caller releases); when the
 // table's lock cannot be taken an ERROR line is logged and nothing is parked (the ids go with
 // the entry).
-STATUS AddNoteEntryV75(NoteTable& table, EventContext& context) noexcept;
+// An entry parked for a profile document holds its change in flight (profile/refresh.h) from
+// the moment it is linked until it is released, on every path.
+enum class ParkedFor { kEvent, kProfileChange };
+STATUS AddNoteEntryV75(NoteTable& table, EventContext& context,
+                       ParkedFor parkedFor = ParkedFor::kEvent) noexcept;
 // The newest entry with the key, unlinked and handed to the caller, or null.
 NoteEntry* RemoveSaveNoteEntry(NOTEHANDLE noteHandle) noexcept;
 NoteEntry* RemoveDeleteNoteEntry(NOTEID noteId, DBHANDLE dbHandle) noexcept;

@@ -6,10 +6,11 @@
 
 #include <cstring>
 
+#include "base/names.h"
+#include "base/text.h"
 #include "hostapi/handles.h"
-#include "hostapi/names.h"
+#include "hostapi/itemtext.h"
 #include "hostapi/qixapi.h"
-#include "hostapi/text.h"
 #include "log/logline.h"
 
 namespace kova {
@@ -18,7 +19,7 @@ namespace {
 
 constexpr STATUS kNoContext = 0xFFFF;
 
-constexpr const char* kSystemDatabases[] = {"log.qix", "hub.qix"};
+constexpr const char* kSystemDatabases[] = {kLogDatabase, kHubDatabase};
 constexpr const char* kProfileForms[] = {kConfigurationForm, kSystemForm, kTriggerForm};
 
 bool HasUniversalId(const ORIGINATORID& id) noexcept {
@@ -89,6 +90,10 @@ STATUS FillInNoteContextWithNoteHandle(EventContext* context) noexcept {
         context->eventType = context->noteId == 0 ? kEventTypeCreate : kEventTypeUpdate;
     }
     return 0;
+}
+
+void GetNormalizedDbPath(char* dest, size_t destSize, const char* source) noexcept {
+    ReplaceCharacter(dest, CopyBounded(dest, destSize, source), '\\', '/');
 }
 
 const char* EventTypeText(int32_t eventType) noexcept {

@@ -7,9 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "hostapi/names.h"
+#include "base/names.h"
 #include "hostapi/qixtypes.h"
-#include "hostapi/text.h"  // GetNormalizedDbPath, which event capture uses on every path
 #include "profile/kovalist.h"
 
 namespace kova {
@@ -41,6 +40,10 @@ STATUS FillInNoteContext(EventContext* context) noexcept;
 STATUS FillInNoteContextWithNoteHandle(EventContext* context) noexcept;
 int IsSystemDb(const EventContext* context) noexcept;
 int IsConfigurationNote(const char* dbPath, const char* formName) noexcept;
+
+// Copies `source` into `dest` of `destSize` bytes with every backslash turned into a slash; cut to
+// destSize - 1 characters, always terminated. Nothing else changes (no case folding, no trimming).
+void GetNormalizedDbPath(char* dest, size_t destSize, const char* source) noexcept;
 
 // The text of an event type code as Event documents carry it ("" for kEventTypeUnknown).
 const char* EventTypeText(int32_t eventType) noexcept;

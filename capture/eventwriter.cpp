@@ -9,11 +9,11 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/names.h"
 #include "capture/context.h"
 #include "hostapi/handles.h"
-#include "hostapi/names.h"
+#include "hostapi/itemtext.h"
 #include "hostapi/qixapi.h"
-#include "hostapi/text.h"
 #include "log/logline.h"
 
 namespace kova {
@@ -61,7 +61,8 @@ void PutWord(char* out, uint32_t value) noexcept {
 }
 
 // The 32 upper-case hexadecimal digits of four words, each as "%08X", and a terminator: the
-// "UNID" and "EventId" texts. Formed by hand, since these run for every event written.
+// "UNID" and "EventId" texts. Formed by hand: these run for every Event document, and snprintf
+// would cost more than the rest of the add-in's own work on a monitored save.
 void FormatWords(char (&text)[kUnidTextSize], uint32_t a, uint32_t b, uint32_t c,
                  uint32_t d) noexcept {
     PutWord(text, a);
@@ -134,19 +135,19 @@ STATUS WriteEventDocument(DBHANDLE db, const EventTexts& texts, const char* conn
     const auto item = [&incomplete](STATUS status, const char* message) noexcept {
         incomplete = ItemFailed(status, message) || incomplete;
     };
-    item(QIXItemSetText(h, "EventId", eventId, QIX_TEXT_TERMINATED), "Error updateing Event ID");
-    item(QIXItemSetText(h, "EventType", texts.eventType, QIX_TEXT_TERMINATED),
+    item(QIXItemSetText(h, kItemEventId, eventId, QIX_TEXT_TERMINATED), "Error updateing Event ID");
+    item(QIXItemSetText(h, kItemEventType, texts.eventType, QIX_TEXT_TERMINATED),
          "Error updateing Event Type");
-    item(QIXItemSetText(h, "DBPath", texts.normalizedPath, QIX_TEXT_TERMINATED),
+    item(QIXItemSetText(h, kItemDBPath, texts.normalizedPath, QIX_TEXT_TERMINATED),
          "Error updateing Database Path");
-    item(QIXItemSetText(h, "FormName", texts.formName, QIX_TEXT_TERMINATED),
+    item(QIXItemSetText(h, kItemFormName, texts.formName, QIX_TEXT_TERMINATED),
          "Error updateing Form");
-    item(QIXItemSetText(h, "UNID", texts.unid, QIX_TEXT_TERMINATED), "Error updateing UNID");
-    item(QIXItemSetText(h, "PickFields", texts.pickFields, QIX_TEXT_TERMINATED),
+    item(QIXItemSetText(h, kItemUNID, texts.unid, QIX_TEXT_TERMINATED), "Error updateing UNID");
+    item(QIXItemSetText(h, kItemPickFields, texts.pickFields, QIX_TEXT_TERMINATED),
          "Error updateing NoteID");
-    item(QIXItemSetNumber(h, "Status", &texts.status), "Error updateing Status");
-    item(QIXItemSetTime(h, "EventTime", &texts.eventTime), "Error updateing Event Time");
-    item(QIXItemSetText(h, "ConnectorId", connectorId, QIX_TEXT_TERMINATED),
+    item(QIXItemSetNumber(h, kItemStatus, &texts.status), "Error updateing Status");
+    item(QIXItemSetTime(h, kItemEventTime, &texts.eventTime), "Error updateing Event Time");
+    item(QIXItemSetText(h, kItemConnectorId, connectorId, QIX_TEXT_TERMINATED),
          "Error updateing Connector ID");
     item(QIXItemSetText(h, kFormItem, kEventForm, QIX_TEXT_TERMINATED), "Error updateing Form");
 

@@ -26,10 +26,13 @@ function(kova_layer folder)
   if(NOT WIN32)
     list(FILTER sources EXCLUDE REGEX "_windows\\.cpp$")
   endif()
+  set(KOVA_LAYER_VIEW_${folder} ${view} PARENT_SCOPE)
+  if(NOT sources)  # headers only (base): nothing to build
+    return()
+  endif()
   add_library(kova_${folder} OBJECT ${sources})
   target_include_directories(kova_${folder} PRIVATE ${view})
   kova_warnings(kova_${folder})
-  set(KOVA_LAYER_VIEW_${folder} ${view} PARENT_SCOPE)
 endfunction()
 
 # A test executable per test folder: every .cpp in the folder is built into it, so a new

@@ -12,6 +12,7 @@
 #include "addin/notetable.h"
 #include "log/logline.h"
 #include "profile/configuration.h"
+#include "profile/publication.h"
 #include "profile/records.h"
 #include "tools/support/standin.h"
 
@@ -144,11 +145,19 @@ void FreshServer() {
         Fail("the stand-in could not be built");
     for (kova::HookEntry& row : kova::ExtensionHookTable)
         row.registrationHandle = 0;
+    // The unload put the load-time configuration in force and closed publication until the next
+    // start; open it for the records below.
+    kova::ReopenConfigurations();
     {
         kova::ProfileEdit edit;
-        kova::ResetProfileFlags();
-        kova::pConfigurationProfile()->logLevel = kova::kLogDebug;
-        kova::profileFlags() = kova::ProfileFlags{};
+        if (!edit.ok())
+            Fail("the profile records could not be copied");
+        kova::ProfileConfiguration& records = edit.configuration();
+        kova::ResetProfileFlags(records);
+        kova::pConfigurationProfile(records)->logLevel = kova::kLogDebug;
+        kova::profileFlags(records) = kova::ProfileFlags{};
+        if (!edit.Publish())
+            Fail("the profile records could not be published");
     }
 }
 
@@ -165,7 +174,8 @@ void UnloadAddin(size_t handlesBefore) {
     kova::DeregisterAllEntries();
     if (kova::hSaveNoteTable != nullptr || kova::hDeleteNoteTable != nullptr)
         Fail("CleanUp left parked notes");
-    if (kova::pEventTriggerProfile() != nullptr)
+    const kova::ConfigurationSnapshot inForce;
+    if (!inForce.ok() || kova::pEventTriggerProfile(*inForce) != nullptr)
         Fail("CleanUp left trigger profiles");
 }
 

@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "hostapi/itemtext.h"
 #include "hostapi/qixapi.h"
-#include "hostapi/text.h"
 
 namespace kova {
 
@@ -35,6 +35,7 @@ std::atomic<uint64_t> gPublished{Pack(LogSettings{0, 1, 0})};
 // has one, so that a line outside a profile read costs one load, not a thread-local look-up.
 std::atomic<unsigned> gThreadSources{0};
 thread_local LogSettingsSource tSource = nullptr;
+thread_local const void* tSourceContext = nullptr;
 
 // The level word of a line, or null for a level that has none.
 const char* LevelWord(int level) noexcept {
@@ -68,7 +69,7 @@ void ComposeLine(char (&line)[kLogLineSize], const char* word, const char* messa
 
 int32_t CurrentLevel() noexcept {
     if (gThreadSources.load(std::memory_order_relaxed) != 0 && tSource != nullptr)
-        return tSource().level;
+        return tSource(tSourceContext).level;
     return static_cast<int32_t>(
         static_cast<uint32_t>(gPublished.load(std::memory_order_acquire) & 0xFFFFFFFFu));
 }
@@ -79,7 +80,8 @@ void PublishLogSettings(const LogSettings& settings) noexcept {
     gPublished.store(Pack(settings), std::memory_order_release);
 }
 
-void SetThreadLogSettingsSource(LogSettingsSource source) noexcept {
+void SetThreadLogSettingsSource(LogSettingsSource source, const void* context) noexcept {
+    tSourceContext = context;
     if ((tSource == nullptr) == (source == nullptr)) {
         tSource = source;
         return;
@@ -94,7 +96,7 @@ void SetThreadLogSettingsSource(LogSettingsSource source) noexcept {
 
 LogSettings CurrentLogSettings() noexcept {
     if (gThreadSources.load(std::memory_order_relaxed) != 0 && tSource != nullptr)
-        return tSource();
+        return tSource(tSourceContext);
     const uint64_t packed = gPublished.load(std::memory_order_acquire);
     return LogSettings{static_cast<int32_t>(static_cast<uint32_t>(packed & 0xFFFFFFFFu)),
                        (packed & kConsoleBit) != 0 ? 1 : 0, (packed & kDatabaseBit) != 0 ? 1 : 0};

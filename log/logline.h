@@ -35,9 +35,10 @@ void PublishLogSettings(const LogSettings& settings) noexcept;
 
 // A thread that builds a new configuration follows that configuration's settings as they change,
 // while every other thread keeps the published ones: it installs a source that its own lines ask
-// each time, and removes it (null) when the configuration is published or dropped.
-using LogSettingsSource = LogSettings (*)() noexcept;
-void SetThreadLogSettingsSource(LogSettingsSource source) noexcept;
+// each time (`source(context)`), and removes it (null) when the configuration is published or
+// dropped.
+using LogSettingsSource = LogSettings (*)(const void* context) noexcept;
+void SetThreadLogSettingsSource(LogSettingsSource source, const void* context) noexcept;
 
 // The settings this thread's lines follow now.
 LogSettings CurrentLogSettings() noexcept;

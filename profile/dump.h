@@ -1,10 +1,12 @@
-// The dump of the configuration in force, written after a full profile read.
+// The dump of a configuration just read, written after a full profile read.
 #ifndef KOVA_PROFILE_DUMP_H
 #define KOVA_PROFILE_DUMP_H
 
 namespace kova {
 
-void PrintConfigurationProfile() noexcept;
+struct ProfileConfiguration;
+
+void PrintConfigurationProfile(const ProfileConfiguration& configuration) noexcept;
 
 }  // namespace kova
 

@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "hostapi/heap.h"
-#include "hostapi/text.h"
+#include "base/heap.h"
+#include "base/text.h"
 #include "log/logline.h"
 
 namespace kova {

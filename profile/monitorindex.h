@@ -8,9 +8,11 @@
 #define KOVA_PROFILE_MONITORINDEX_H
 
 #include <cstddef>
-#include <cstdint>
-#include <memory>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
 
+#include "base/allocator.h"
 #include "profile/records.h"
 
 namespace kova {
@@ -22,32 +24,34 @@ class MonitorIndex {
         const TriggerProfile* trigger;  // its record; null for an entry of the deprecated profile
         const char* formPart;           // the text after the entry's first colon; null when none
     };
-
-    MonitorIndex() = default;
-    MonitorIndex(const MonitorIndex&) = delete;
-    MonitorIndex& operator=(const MonitorIndex&) = delete;
+    // The candidates of one path, in walk order.
+    struct Candidates {
+        const Candidate* first;
+        const Candidate* last;
+        const Candidate* begin() const noexcept { return first; }
+        const Candidate* end() const noexcept { return last; }
+    };
 
     // Indexes the entries of the trigger chain from `chain` or, when the chain is empty, the whole
     // entries of the deprecated profile (never split at a colon). A trigger entry's path part is
     // the text before its first colon. False when memory ran out (an ERROR line says so): the
-    // index is then not valid. Allocates with the non-throwing new only.
+    // index is then not valid.
     bool Build(const TriggerProfile* chain, const ConfigurationProfile& deprecated) noexcept;
     bool valid() const noexcept { return valid_; }
 
-    // The candidates for `path` (NUL-terminated), in walk order; *count 0 when there are none.
-    const Candidate* Find(const char* path, size_t* count) const noexcept;
+    // The candidates for `path` (NUL-terminated); empty when there are none.
+    Candidates Find(const char* path) const noexcept;
 
   private:
-    struct Slot {
-        const char* key = nullptr;  // null: an empty slot
-        uint32_t keyLength = 0;
-        uint32_t first = 0;  // the key's candidates: candidates_[first, first + count)
-        uint32_t count = 0;
+    struct Range {
+        size_t first;
+        size_t count;
     };
-
-    std::unique_ptr<Candidate[]> candidates_;
-    std::unique_ptr<Slot[]> slots_;  // open addressing, a power of two in size
-    size_t slotCount_ = 0;
+    std::vector<Candidate, MallocAllocator<Candidate>> candidates_;  // by path part, walk order
+    std::unordered_map<std::string_view, Range, std::hash<std::string_view>,
+                       std::equal_to<std::string_view>,
+                       MallocAllocator<std::pair<const std::string_view, Range>>>
+        byPath_;
     bool valid_ = false;
 };
 

@@ -1,19 +1,21 @@
 // The profile document readers: the item names, read limits and accepted values of the three
 // profile forms, and the code that turns one open profile document into its profile record.
-// They run inside a refresh, on the reading thread, and fill the configuration it is building.
+// They run inside a re-read, on the reading thread, and fill the configuration it is building.
 #include "profile/readers.h"
 
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
-#include "hostapi/heap.h"
-#include "hostapi/names.h"
+#include "base/heap.h"
+#include "base/names.h"
+#include "base/text.h"
+#include "hostapi/itemtext.h"
 #include "hostapi/qixapi.h"
-#include "hostapi/text.h"
 #include "log/logline.h"
+#include "profile/configuration.h"
 #include "profile/records.h"
-#include "profile/refresh.h"
+#include "profile/reread.h"
 
 namespace kova {
 namespace {
@@ -79,8 +81,8 @@ void ReadEventTypes(NOTEHANDLE note, int32_t* createEnabled, int32_t* updateEnab
 // Fills an emptied record's monitored entries from a path-list item, each entry stored with its
 // backslashes turned into slashes. What cannot be allocated is logged and left out, so that
 // monitoredNum always counts the filled slots at the front of the array.
-void ReadPathList(NOTEHANDLE note, const char* item, char*** monitored,
-                  int32_t* monitoredNum) noexcept {
+void ReadPathList(NOTEHANDLE note, const char* item, char*** monitored, int32_t* monitoredNum,
+                  ProfileRead& read) noexcept {
     *monitored = nullptr;
     *monitoredNum = 0;
     const uint16_t count = QIXItemGetTextListEntries(note, item);
@@ -90,7 +92,7 @@ void ReadPathList(NOTEHANDLE note, const char* item, char*** monitored,
     auto** slots = static_cast<char**>(std::calloc(count, sizeof(char*)));
     if (slots == nullptr) {
         LogFormat(kLogError, "Out of memory: %s entries of a profile document not stored.\n", item);
-        NoteIncompleteRead("memory allocation", ERR_QIX_NO_MEMORY);
+        NoteIncompleteRead(read, "memory allocation", ERR_QIX_NO_MEMORY);
         return;
     }
     *monitored = slots;
@@ -99,14 +101,13 @@ void ReadPathList(NOTEHANDLE note, const char* item, char*** monitored,
     for (uint16_t i = 0; i < count; ++i) {
         char path[kPathBufferSize];
         ReadListEntry(note, item, i, path);
-        const size_t size = std::strlen(path) + 1;
-        auto* copy = static_cast<char*>(std::malloc(size));
+        char* copy = HeapText(path);
         if (copy == nullptr) {
             LogFormat(kLogError, "Out of memory: %s entry '%s' not stored.\n", item, path);
-            NoteIncompleteRead("memory allocation", ERR_QIX_NO_MEMORY);
+            NoteIncompleteRead(read, "memory allocation", ERR_QIX_NO_MEMORY);
             continue;
         }
-        GetNormalizedDbPath(copy, size, path);
+        ReplaceCharacter(copy, std::strlen(copy), '\\', '/');  // stored as the server names paths
         slots[stored++] = copy;
         *monitoredNum = stored;
     }
@@ -114,27 +115,28 @@ void ReadPathList(NOTEHANDLE note, const char* item, char*** monitored,
 
 }  // namespace
 
-int UpdateConfigurationProfile(NOTEHANDLE note) noexcept {
-    ConfigurationProfile* const profile = pConfigurationProfile();
-    CleanUpConfigurationProfile();
+int UpdateConfigurationProfile(ProfileConfiguration& configuration, NOTEHANDLE note,
+                               ProfileRead& read) noexcept {
+    ConfigurationProfile* const profile = pConfigurationProfile(configuration);
+    CleanUpConfigurationProfile(configuration);
     ReadConnectorId(note, profile->connectorID);
     ReadEventTypes(note, &profile->createEnabled, &profile->updateEnabled, &profile->deleteEnabled);
     profile->logLevel = ReadLogLevel(note);
-    ReadPathList(note, kItemDatabasePaths, &profile->monitored, &profile->monitoredNum);
+    ReadPathList(note, kItemDatabasePaths, &profile->monitored, &profile->monitoredNum, read);
     return 1;
 }
 
-int UpdateSystemProfile(NOTEHANDLE note) noexcept {
-    SystemProfile* const profile = pSystemProfile();
-    CleanUpSystemProfile();
+int UpdateSystemProfile(ProfileConfiguration& configuration, NOTEHANDLE note) noexcept {
+    SystemProfile* const profile = pSystemProfile(configuration);
+    CleanUpSystemProfile(configuration);
     profile->logLevel = ReadLogLevel(note);
     const uint16_t count = QIXItemGetTextListEntries(note, kItemLogOutputs);
     for (uint16_t i = 0; i < count; ++i) {
         char entry[kEntryReadLimit + 1];
         ReadListEntry(note, kItemLogOutputs, i, entry);
-        if (std::strcmp(entry, "Console") == 0) {
+        if (std::strcmp(entry, kLogOutputConsole) == 0) {
             profile->logConsoleEnabled = 1;
-        } else if (std::strcmp(entry, "log.qix") == 0) {
+        } else if (std::strcmp(entry, kLogDatabase) == 0) {
             profile->logDatabaseEnabled = 1;
         }
     }
@@ -142,12 +144,13 @@ int UpdateSystemProfile(NOTEHANDLE note) noexcept {
 }
 
 // Answers 0 (and links nothing) only when the record itself cannot be allocated.
-int AddTriggerProfileV75(NOTEHANDLE note) noexcept {
+int AddTriggerProfileV75(ProfileConfiguration& configuration, NOTEHANDLE note,
+                         ProfileRead& read) noexcept {
     MallocPtr<TriggerProfile> profile(
         static_cast<TriggerProfile*>(std::calloc(1, sizeof(TriggerProfile))));
     if (profile == nullptr) {
         LogFormat(kLogError, "Out of memory: event trigger profile not added.\n");
-        NoteIncompleteRead("memory allocation", ERR_QIX_NO_MEMORY);
+        NoteIncompleteRead(read, "memory allocation", ERR_QIX_NO_MEMORY);
         return 0;
     }
     QIXNoteGetInfo(note, NOTE_INFO_ORIGINATOR, &profile->originatorId);
@@ -156,8 +159,8 @@ int AddTriggerProfileV75(NOTEHANDLE note) noexcept {
     profile->updateEnabled = 0;
     profile->deleteEnabled = 0;
     ReadEventTypes(note, &profile->createEnabled, &profile->updateEnabled, &profile->deleteEnabled);
-    ReadPathList(note, kItemMonitoredDocuments, &profile->monitored, &profile->monitoredNum);
-    AddEventTriggerProfile(profile.release());  // the chain owns it from now on
+    ReadPathList(note, kItemMonitoredDocuments, &profile->monitored, &profile->monitoredNum, read);
+    AddEventTriggerProfile(configuration, profile.release());  // the chain owns it from now on
     return 1;
 }
 

@@ -7,9 +7,16 @@
 
 namespace kova {
 
-int UpdateConfigurationProfile(NOTEHANDLE note) noexcept;
-int UpdateSystemProfile(NOTEHANDLE note) noexcept;
-int AddTriggerProfileV75(NOTEHANDLE note) noexcept;
+struct ProfileConfiguration;
+struct ProfileRead;
+
+// Each reads `note` into `configuration`; a document that cannot be taken in whole is noted in
+// `read` (the read is then incomplete).
+int UpdateConfigurationProfile(ProfileConfiguration& configuration, NOTEHANDLE note,
+                               ProfileRead& read) noexcept;
+int UpdateSystemProfile(ProfileConfiguration& configuration, NOTEHANDLE note) noexcept;
+int AddTriggerProfileV75(ProfileConfiguration& configuration, NOTEHANDLE note,
+                         ProfileRead& read) noexcept;
 
 }  // namespace kova
 

@@ -1,6 +1,5 @@
-// The profile records of the configuration in view: reaching them, their clean-ups and the
-// accessors that pick the record in force. A change through these functions is made only by the
-// thread that holds a ProfileEdit, on the configuration it is building.
+// The profile records of a configuration: reaching them, their clean-ups and the accessors that
+// pick the record in force.
 #include "profile/records.h"
 
 #include <cinttypes>
@@ -11,17 +10,30 @@
 
 namespace kova {
 
-ConfigurationProfile* pConfigurationProfile() noexcept {
-    return &ConfigurationInView().configurationProfile;
+ConfigurationProfile* pConfigurationProfile(ProfileConfiguration& configuration) noexcept {
+    return &configuration.configurationProfile;
 }
-SystemProfile* pSystemProfile() noexcept {
-    return &ConfigurationInView().systemProfile;
+const ConfigurationProfile* pConfigurationProfile(
+    const ProfileConfiguration& configuration) noexcept {
+    return &configuration.configurationProfile;
 }
-TriggerProfile*& pEventTriggerProfile() noexcept {
-    return ConfigurationInView().pEventTriggerProfile;
+SystemProfile* pSystemProfile(ProfileConfiguration& configuration) noexcept {
+    return &configuration.systemProfile;
 }
-ProfileFlags& profileFlags() noexcept {
-    return ConfigurationInView().profileFlags;
+const SystemProfile* pSystemProfile(const ProfileConfiguration& configuration) noexcept {
+    return &configuration.systemProfile;
+}
+TriggerProfile*& pEventTriggerProfile(ProfileConfiguration& configuration) noexcept {
+    return configuration.pEventTriggerProfile;
+}
+const TriggerProfile* pEventTriggerProfile(const ProfileConfiguration& configuration) noexcept {
+    return configuration.pEventTriggerProfile;
+}
+ProfileFlags& profileFlags(ProfileConfiguration& configuration) noexcept {
+    return configuration.profileFlags;
+}
+const ProfileFlags& profileFlags(const ProfileConfiguration& configuration) noexcept {
+    return configuration.profileFlags;
 }
 
 void FreeMonitored(char*** monitored, int32_t* monitoredNum) noexcept {
@@ -36,23 +48,23 @@ void FreeMonitored(char*** monitored, int32_t* monitoredNum) noexcept {
     *monitoredNum = 0;
 }
 
-void CleanUpConfigurationProfile() noexcept {
-    ConfigurationProfile* profile = pConfigurationProfile();
+void CleanUpConfigurationProfile(ProfileConfiguration& configuration) noexcept {
+    ConfigurationProfile* profile = pConfigurationProfile(configuration);
     FreeMonitored(&profile->monitored, &profile->monitoredNum);
     profile->createEnabled = 0;
     profile->updateEnabled = 0;
     profile->deleteEnabled = 0;
 }
 
-void CleanUpSystemProfile() noexcept {
-    SystemProfile* profile = pSystemProfile();
+void CleanUpSystemProfile(ProfileConfiguration& configuration) noexcept {
+    SystemProfile* profile = pSystemProfile(configuration);
     profile->logLevel = kLogError;
     profile->logConsoleEnabled = 0;
     profile->logDatabaseEnabled = 0;
 }
 
-void CleanUpEventTriggerProfile() noexcept {
-    TriggerProfile*& chain = pEventTriggerProfile();
+void CleanUpEventTriggerProfile(ProfileConfiguration& configuration) noexcept {
+    TriggerProfile*& chain = pEventTriggerProfile(configuration);
     while (chain != nullptr) {
         TriggerProfile* head = chain;
         LogFormat(kLogDebug, "pEventTriggerProfile=%" PRIuPTR ", MonitoredNum=%i\n",
@@ -63,79 +75,80 @@ void CleanUpEventTriggerProfile() noexcept {
     }
 }
 
-void AddEventTriggerProfile(TriggerProfile* profile) noexcept {
+void AddEventTriggerProfile(ProfileConfiguration& configuration, TriggerProfile* profile) noexcept {
     if (profile == nullptr)
         return;
-    TriggerProfile*& chain = pEventTriggerProfile();
+    TriggerProfile*& chain = pEventTriggerProfile(configuration);
     profile->next = chain;
     chain = profile;
 }
 
-void ResetProfileFlags() noexcept {
-    ProfileFlags& flags = profileFlags();
-    CleanUpEventTriggerProfile();
+void ResetProfileFlags(ProfileConfiguration& configuration) noexcept {
+    ProfileFlags& flags = profileFlags(configuration);
+    CleanUpEventTriggerProfile(configuration);
     flags.triggerProfileEnabled = 0;
-    CleanUpConfigurationProfile();
+    CleanUpConfigurationProfile(configuration);
     flags.configurationProfileEnabled = 0;
-    CleanUpSystemProfile();
+    CleanUpSystemProfile(configuration);
     flags.systemProfileEnabled = 0;
 }
 
 // ---- Accessors -------------------------------------------------------------------------------
 
-int32_t IsSystemProfileEnabled() noexcept {
-    return profileFlags().systemProfileEnabled;
+int32_t IsSystemProfileEnabled(const ProfileConfiguration& configuration) noexcept {
+    return configuration.profileFlags.systemProfileEnabled;
 }
-int32_t IsTriggerProfileEnabled() noexcept {
-    return profileFlags().triggerProfileEnabled;
+int32_t IsTriggerProfileEnabled(const ProfileConfiguration& configuration) noexcept {
+    return configuration.profileFlags.triggerProfileEnabled;
 }
-int32_t IsConfigurationProfileEnabled() noexcept {
-    return profileFlags().configurationProfileEnabled;
+int32_t IsConfigurationProfileEnabled(const ProfileConfiguration& configuration) noexcept {
+    return configuration.profileFlags.configurationProfileEnabled;
 }
 
 // The trigger accessors answer from the chain's head while triggerProfileEnabled is set (which
-// holds only while the chain is non-empty, until the add-in is unloaded); the null test guards
-// the unload, which empties the chain and leaves the flags.
+// holds only while the chain is non-empty); the null test guards a chain emptied with its flag
+// left set.
 namespace {
-TriggerProfile* TriggerInForce() noexcept {
-    const ProfileConfiguration& view = ConfigurationInView();
-    return view.profileFlags.triggerProfileEnabled != 0 ? view.pEventTriggerProfile : nullptr;
+const TriggerProfile* TriggerInForce(const ProfileConfiguration& configuration) noexcept {
+    return configuration.profileFlags.triggerProfileEnabled != 0
+               ? configuration.pEventTriggerProfile
+               : nullptr;
 }
 }  // namespace
 
-int32_t isCreateEnabled() noexcept {
-    const TriggerProfile* head = TriggerInForce();
-    return head != nullptr ? head->createEnabled : pConfigurationProfile()->createEnabled;
+int32_t isCreateEnabled(const ProfileConfiguration& configuration) noexcept {
+    const TriggerProfile* head = TriggerInForce(configuration);
+    return head != nullptr ? head->createEnabled : configuration.configurationProfile.createEnabled;
 }
-int32_t isUpdateEnabled() noexcept {
-    const TriggerProfile* head = TriggerInForce();
-    return head != nullptr ? head->updateEnabled : pConfigurationProfile()->updateEnabled;
+int32_t isUpdateEnabled(const ProfileConfiguration& configuration) noexcept {
+    const TriggerProfile* head = TriggerInForce(configuration);
+    return head != nullptr ? head->updateEnabled : configuration.configurationProfile.updateEnabled;
 }
-int32_t isDeleteEnabled() noexcept {
-    const TriggerProfile* head = TriggerInForce();
-    return head != nullptr ? head->deleteEnabled : pConfigurationProfile()->deleteEnabled;
+int32_t isDeleteEnabled(const ProfileConfiguration& configuration) noexcept {
+    const TriggerProfile* head = TriggerInForce(configuration);
+    return head != nullptr ? head->deleteEnabled : configuration.configurationProfile.deleteEnabled;
 }
-char* getConnectorID() noexcept {
-    TriggerProfile* head = TriggerInForce();
-    return head != nullptr ? head->connectorID : pConfigurationProfile()->connectorID;
+const char* getConnectorID(const ProfileConfiguration& configuration) noexcept {
+    const TriggerProfile* head = TriggerInForce(configuration);
+    return head != nullptr ? head->connectorID : configuration.configurationProfile.connectorID;
 }
-int32_t getMonitoredNum() noexcept {
-    const TriggerProfile* head = TriggerInForce();
-    return head != nullptr ? head->monitoredNum : pConfigurationProfile()->monitoredNum;
+int32_t getMonitoredNum(const ProfileConfiguration& configuration) noexcept {
+    const TriggerProfile* head = TriggerInForce(configuration);
+    return head != nullptr ? head->monitoredNum : configuration.configurationProfile.monitoredNum;
 }
-char** getMonitored() noexcept {
-    const TriggerProfile* head = TriggerInForce();
-    return head != nullptr ? head->monitored : pConfigurationProfile()->monitored;
+const char* const* getMonitored(const ProfileConfiguration& configuration) noexcept {
+    const TriggerProfile* head = TriggerInForce(configuration);
+    return head != nullptr ? head->monitored : configuration.configurationProfile.monitored;
 }
 
-int32_t GetLogLevel() noexcept {
-    return LogSettingsOf(ConfigurationInView()).level;
+int32_t GetLogLevel(const ProfileConfiguration& configuration) noexcept {
+    return LogSettingsOf(configuration).level;
 }
-int32_t isLogConsoleEnabled() noexcept {
-    return LogSettingsOf(ConfigurationInView()).console;
+int32_t isLogConsoleEnabled(const ProfileConfiguration& configuration) noexcept {
+    return LogSettingsOf(configuration).console;
 }
-int32_t isLogDatabaseEnabled() noexcept {
-    return LogSettingsOf(ConfigurationInView()).database;
+int32_t isLogDatabaseEnabled(const ProfileConfiguration& configuration) noexcept {
+    return LogSettingsOf(configuration).database;
 }
 
 }  // namespace kova

@@ -2,12 +2,9 @@
 // TriggerProfile records of the trigger chain and the ProfileFlags block with the change stamps;
 // the clean-ups, and the accessors that pick the record in force.
 //
-// The records are not process globals: they live in a ProfileConfiguration
-// (profile/configuration.h), which owns them. One configuration is in force at a time and never
-// changes once published; a re-read builds the next one aside in a ProfileEdit and publishes it in
-// one step. The functions below reach "the configuration in view": on a thread that holds a
-// ProfileEdit, the one it is building; on every other thread, the one in force. Only a thread
-// that holds a ProfileEdit may change records through them.
+// The records live in a ProfileConfiguration (profile/configuration.h), which owns them. Every
+// function here answers for, or changes, the configuration it is handed: the accessors read one
+// (a snapshot's, or the one being built), the clean-ups change only the one being built.
 //
 // Heap blocks: the monitored arrays and their strings, and the TriggerProfile records, come from
 // malloc/calloc and are released with free() (by the clean-ups, or by the configuration that owns
@@ -18,7 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "hostapi/names.h"
+#include "base/names.h"
 #include "hostapi/qixtypes.h"
 #include "profile/kovalist.h"
 
@@ -61,17 +58,26 @@ struct ProfileFlags {
     TIMEDATE profileViewModified;
 };
 
-// The records of the configuration in view (see above).
-ConfigurationProfile* pConfigurationProfile() noexcept;
-SystemProfile* pSystemProfile() noexcept;
-TriggerProfile*& pEventTriggerProfile() noexcept;  // head of the trigger chain, newest first
-ProfileFlags& profileFlags() noexcept;
+struct ProfileConfiguration;
 
-void CleanUpConfigurationProfile() noexcept;
-void CleanUpSystemProfile() noexcept;
-void CleanUpEventTriggerProfile() noexcept;
-void AddEventTriggerProfile(TriggerProfile* profile) noexcept;
-void ResetProfileFlags() noexcept;
+// The records of a configuration.
+ConfigurationProfile* pConfigurationProfile(ProfileConfiguration& configuration) noexcept;
+const ConfigurationProfile* pConfigurationProfile(
+    const ProfileConfiguration& configuration) noexcept;
+SystemProfile* pSystemProfile(ProfileConfiguration& configuration) noexcept;
+const SystemProfile* pSystemProfile(const ProfileConfiguration& configuration) noexcept;
+// The head of the trigger chain, newest first.
+TriggerProfile*& pEventTriggerProfile(ProfileConfiguration& configuration) noexcept;
+const TriggerProfile* pEventTriggerProfile(const ProfileConfiguration& configuration) noexcept;
+ProfileFlags& profileFlags(ProfileConfiguration& configuration) noexcept;
+const ProfileFlags& profileFlags(const ProfileConfiguration& configuration) noexcept;
+
+// The clean-ups of a configuration being built.
+void CleanUpConfigurationProfile(ProfileConfiguration& configuration) noexcept;
+void CleanUpSystemProfile(ProfileConfiguration& configuration) noexcept;
+void CleanUpEventTriggerProfile(ProfileConfiguration& configuration) noexcept;
+void AddEventTriggerProfile(ProfileConfiguration& configuration, TriggerProfile* profile) noexcept;
+void ResetProfileFlags(ProfileConfiguration& configuration) noexcept;
 
 // Frees a record's monitored strings and array and zeroes monitoredNum (shared by the clean-ups).
 void FreeMonitored(char*** monitored, int32_t* monitoredNum) noexcept;
@@ -91,20 +97,20 @@ bool FindMonitoredEntry(char* const* monitored, int32_t monitoredNum, Visit&& vi
     return false;
 }
 
-// ---- Accessors (the configuration in view) ---------------------------------------------------
+// ---- Accessors: what a configuration puts in force ----------------------------------------------
 
-int32_t IsSystemProfileEnabled() noexcept;
-int32_t IsTriggerProfileEnabled() noexcept;
-int32_t IsConfigurationProfileEnabled() noexcept;
-int32_t isCreateEnabled() noexcept;
-int32_t isUpdateEnabled() noexcept;
-int32_t isDeleteEnabled() noexcept;
-char* getConnectorID() noexcept;
-int32_t getMonitoredNum() noexcept;
-char** getMonitored() noexcept;
-int32_t GetLogLevel() noexcept;
-int32_t isLogConsoleEnabled() noexcept;
-int32_t isLogDatabaseEnabled() noexcept;
+int32_t IsSystemProfileEnabled(const ProfileConfiguration& configuration) noexcept;
+int32_t IsTriggerProfileEnabled(const ProfileConfiguration& configuration) noexcept;
+int32_t IsConfigurationProfileEnabled(const ProfileConfiguration& configuration) noexcept;
+int32_t isCreateEnabled(const ProfileConfiguration& configuration) noexcept;
+int32_t isUpdateEnabled(const ProfileConfiguration& configuration) noexcept;
+int32_t isDeleteEnabled(const ProfileConfiguration& configuration) noexcept;
+const char* getConnectorID(const ProfileConfiguration& configuration) noexcept;
+int32_t getMonitoredNum(const ProfileConfiguration& configuration) noexcept;
+const char* const* getMonitored(const ProfileConfiguration& configuration) noexcept;
+int32_t GetLogLevel(const ProfileConfiguration& configuration) noexcept;
+int32_t isLogConsoleEnabled(const ProfileConfiguration& configuration) noexcept;
+int32_t isLogDatabaseEnabled(const ProfileConfiguration& configuration) noexcept;
 
 }  // namespace kova
 

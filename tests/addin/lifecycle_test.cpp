@@ -8,6 +8,7 @@
 #include <string>
 
 #include "addin/notetable.h"
+#include "profile/publication.h"
 #include "profile/refresh.h"
 #include "tests/support/testsupport.h"
 
@@ -33,24 +34,30 @@ TEST(Lifecycle, UnloadEmptiesStateAndDeregistersThenAStartRegistersAnew) {
     }
     ASSERT_EQ(qixsim::RegistrationCount(), 8u);
     const uint32_t firstHandle = kova::ExtensionHookTable[0].registrationHandle;
-    ASSERT_NE(kova::pEventTriggerProfile(), nullptr);
+    ASSERT_NE(kova::pEventTriggerProfile(kovatest::InForce()), nullptr);
 
     // A parked entry that never saw its after stage is released by the unload.
     kova::EventContext context{};
     kova::AddNoteEntryV75(kova::hDeleteNoteTable, context);
 
-    const kova::ProfileFlags flags = kova::profileFlags();
     kovasupport::StdoutCapture console;
     kova::CleanUp();
     EXPECT_EQ(kova::gHooksRegistered.load(), 0);
-    EXPECT_EQ(kova::pEventTriggerProfile(), nullptr);
-    // profileFlags stays: a notification before the deregistration finds nothing changed and
-    // reads nothing, so no trigger chain is built that nobody would free.
-    EXPECT_EQ(std::memcmp(&kova::profileFlags(), &flags, sizeof flags), 0);
+    EXPECT_EQ(kova::pEventTriggerProfile(kovatest::InForce()), nullptr);
+    // The load-time configuration is in force and nothing is published until the next start: a
+    // notification before the deregistration, on the write path or not, reads nothing, so no
+    // trigger chain is built that nobody would free.
+    EXPECT_TRUE(kova::ConfigurationsUnloaded());
+    const kova::ProfileFlags loadTime{};
+    EXPECT_EQ(std::memcmp(&kova::profileFlags(kovatest::InForce()), &loadTime, sizeof loadTime), 0);
     const uint64_t searches = qixsim::CallCount("QIXSearch");
     EXPECT_EQ(kova::ReadProfile(), 0);
+    {
+        kova::ConfigurationSnapshot snapshot;
+        EXPECT_EQ(kova::ReadProfile(snapshot), 0);
+    }
     EXPECT_EQ(qixsim::CallCount("QIXSearch"), searches);
-    EXPECT_EQ(kova::pEventTriggerProfile(), nullptr);
+    EXPECT_EQ(kova::pEventTriggerProfile(kovatest::InForce()), nullptr);
     EXPECT_EQ(kova::hDeleteNoteTable, nullptr);
     EXPECT_EQ(qixsim::RegistrationCount(), 8u);  // CleanUp deregisters nothing
     kova::DeregisterAllEntries();
@@ -67,7 +74,8 @@ TEST(Lifecycle, UnloadEmptiesStateAndDeregistersThenAStartRegistersAnew) {
     EXPECT_EQ(Count(text, "Already registered"), 0);
     EXPECT_EQ(qixsim::RegistrationCount(), 8u);
     EXPECT_NE(kova::ExtensionHookTable[0].registrationHandle, firstHandle);
-    EXPECT_NE(kova::pEventTriggerProfile(), nullptr);  // the profiles were read again
+    EXPECT_FALSE(kova::ConfigurationsUnloaded());
+    EXPECT_NE(kova::pEventTriggerProfile(kovatest::InForce()), nullptr);  // read again
 }
 
 TEST(Lifecycle, DeregistrationStopsAtTheFirstFailure) {

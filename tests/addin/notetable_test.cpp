@@ -1,5 +1,6 @@
 // The pending-note tables: keys, duplicates newest first, the delete key pair, the entry lines and
-// the "NULL" lines, a table lock that cannot be taken, and FreeNoteTable.
+// the "NULL" lines, a table lock that cannot be taken, FreeNoteTable, and a profile document's
+// change held in flight by its entry.
 #include "addin/notetable.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +9,8 @@
 #include <string>
 
 #include "log/logline.h"
+#include "profile/publication.h"
+#include "profile/refresh.h"
 #include "tests/support/lockfaults.h"
 #include "tests/support/testsupport.h"
 
@@ -154,6 +157,45 @@ TEST_F(NoteTableTest, DebugLinesAreSkippedBelowDebug) {
     kova::FreeNoteEntry(kova::RemoveSaveNoteEntry(4));
     kova::RemoveSaveNoteEntry(4);
     EXPECT_TRUE(kovatest::LogEntries().empty());
+}
+
+// A profile document's entry holds its change in flight from its parking to its release, on
+// every path out of the table: meanwhile a write-path refresh that finds the change leaves the
+// re-read to the entry's after stage. Released, never parked, or an event's entry: the next
+// refresh reads.
+TEST_F(NoteTableTest, ProfileDocumentEntryHoldsItsChangeUntilItIsReleased) {
+    ASSERT_EQ(qixsim::CreateEventDatabase(), 0);
+    const auto refreshReadsAnEdit = [] {
+        qixsim::CreateDocument("kovaevents.qix",
+                               {{"Form", std::string("EventTriggerConfiguration")}});
+        const uint64_t searches = qixsim::CallCount("QIXSearch");
+        kova::ConfigurationSnapshot snapshot;
+        EXPECT_EQ(kova::ReadProfile(snapshot), 0);
+        return qixsim::CallCount("QIXSearch") > searches;
+    };
+    const auto park = [](kova::ParkedFor parkedFor) {
+        EventContext context = Context(7, 0x1F, 3, "EventTriggerConfiguration");
+        kova::AddNoteEntryV75(kova::hSaveNoteTable, context, parkedFor);
+    };
+
+    park(kova::ParkedFor::kProfileChange);
+    EXPECT_FALSE(refreshReadsAnEdit());
+    kova::FreeNoteEntry(kova::RemoveSaveNoteEntry(7));
+    EXPECT_TRUE(refreshReadsAnEdit());
+
+    park(kova::ParkedFor::kProfileChange);
+    EXPECT_FALSE(refreshReadsAnEdit());
+    kova::FreeNoteTable(kova::hSaveNoteTable);
+    EXPECT_TRUE(refreshReadsAnEdit());
+
+    kovatest::FailNextMutexLock();
+    park(kova::ParkedFor::kProfileChange);
+    EXPECT_FALSE(kovatest::LockFailurePending());
+    EXPECT_EQ(kova::hSaveNoteTable, nullptr);
+    EXPECT_TRUE(refreshReadsAnEdit());
+
+    park(kova::ParkedFor::kEvent);
+    EXPECT_TRUE(refreshReadsAnEdit());
 }
 
 }  // namespace

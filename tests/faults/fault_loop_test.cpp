@@ -1,10 +1,15 @@
-// The exhaustive server API fault loop: for each scenario, count the add-in's server API calls K,
-// then for i = 1..K rerun the scenario with call i failing, once and from then on. Every run must
-// end with the host getting the return rule's status, no handle or heap block left behind, the
-// failure line that the failing call site names, and the add-in recovered: the same operation
-// without faults writes exactly its normal events and leaves the normal configuration.
+// The fault loops: a table of fault kinds (a server API call failing with a status, once or from
+// then on; the add-in's k-th heap allocation failing) crossed with the scenarios. For each pair,
+// count the add-in's points of failure K in a clean run (its server API calls, or its
+// allocations), then rerun the scenario with point k failing, for k = 1..K. Every run must give
+// the host the return rule's status, raise no exception, leave no handle, parked note or heap
+// block behind, show the failure (a failed call: the line its call site names; a failed
+// allocation: an ERROR line, and a line naming every event it lost), and the add-in must recover:
+// the same operation without faults writes exactly its normal events and leaves the normal
+// configuration.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <cstdio>
@@ -12,6 +17,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -26,6 +32,21 @@ namespace {
 // A status with bits above 0x3fff, so that the masking of returned statuses is exercised.
 constexpr STATUS kFault = ERR_QIX_INVALID_HANDLE;
 constexpr char kFaultText[] = "16644";
+
+// The kinds of fault, each failing the k-th of the points it counts.
+struct FaultKind {
+    const char* name;    // its part of the test names
+    const char* points;  // what it counts
+    bool serverCall;     // a server API call fails with kFault; otherwise an allocation fails
+    bool sticky;         // the call and every call after it fail
+};
+const FaultKind kFaultKinds[] = {
+    {"ServerCallFailingOnce", "server API calls", true, false},
+    {"ServerCallFailingFromThenOn", "server API calls", true, true},
+    {"AllocationFailing", "heap allocations", false, false},
+};
+// The operation a failed allocation is summed up under.
+constexpr char kAllocation[] = "heap allocation";
 
 // A failing close leaves its handle open in the server: those are the server's, not the add-in's.
 const std::set<std::string> kCloses = {"QIXDbClose", "QIXNoteClose", "TAVCloseCollection",
@@ -178,34 +199,68 @@ struct Baseline {
     StepResult step;
     std::string fingerprint;
     size_t registrations = 0;
-    uint64_t failableCalls = 0;
+    uint64_t points = 0;  // the points of failure of the clean run
 };
 
+// The events of the clean run that a run with a failed allocation did not write, each of which
+// must be named by an ERROR line with its type and connector, unless the run kept the
+// configuration in force (a re-read that could not finish owes the connectors it would have
+// added nothing).
+std::vector<std::string> Unnamed(const StepResult& step, const Baseline& base) {
+    std::vector<std::string> unnamed;
+    if (step.console.find("Profile re-read incomplete") != std::string::npos)
+        return unnamed;
+    std::vector<EventKey> written = step.events;
+    for (const EventKey& event : base.step.events) {
+        auto found = std::find(written.begin(), written.end(), event);
+        if (found != written.end()) {
+            written.erase(found);
+            continue;
+        }
+        bool named = false;
+        for (const char* line :
+             {"KOVA:ERROR:Event not captured: ", "KOVA:ERROR:Event document not written: "}) {
+            for (size_t at = step.console.find(line); at != std::string::npos && !named;
+                 at = step.console.find(line, at + 1)) {
+                const std::string text = step.console.substr(at, step.console.find('\n', at) - at);
+                named = text.find("EventType: " + event.type + ",") != std::string::npos &&
+                        text.find("ConnectorId: " + event.connector) != std::string::npos;
+            }
+        }
+        if (!named)
+            unnamed.push_back(event.type + " for " + event.connector);
+    }
+    return unnamed;
+}
+
 struct Summary {
-    uint64_t once = 0, sticky = 0, lineShown = 0, silent = 0, recovered = 0, afterEdit = 0;
+    uint64_t runs = 0, lineShown = 0, silent = 0, recovered = 0, afterEdit = 0;
 };
 
 // One faulted run as the loop records it, checked once the whole clean sequence is known.
 struct FaultedRun {
     StepResult step;
-    std::string op;
-    bool sticky = false;
+    std::string op;  // the failed server API call, or kAllocation
 };
 
 class LoopRunner {
   public:
-    explicit LoopRunner(ScenarioId id) : world_(id) {}
+    LoopRunner(const FaultKind& kind, ScenarioId id) : kind_(kind), world_(id) {}
 
     Baseline Clean() {
         world_.Build();
         ResetHandlerChecks();
         qixsim::ResetCallCounts();
+        heapfaults::Arm(0);
         Baseline base;
         base.step = world_.Step();
-        const std::map<std::string, uint64_t> counts = qixsim::CallCounts();
-        for (const auto& [op, n] : counts) {
-            if (op != "OSCurrentTIMEDATE")  // counted, but it cannot fail
-                base.failableCalls += n;
+        if (kind_.serverCall) {
+            for (const auto& [op, n] : qixsim::CallCounts()) {
+                if (op != "OSCurrentTIMEDATE")  // counted, but it cannot fail
+                    base.points += n;
+            }
+        } else {
+            base.points = heapfaults::Get().allocations;
         }
         base.fingerprint = ConfigurationFingerprint();
         base.registrations = qixsim::RegistrationCount();
@@ -217,29 +272,52 @@ class LoopRunner {
         return base;
     }
 
-    // Runs the scenario with call i failing; false when no call i was made (i > K).
-    bool Faulted(uint64_t i, bool sticky, const Baseline& base, FaultedRun* run) {
+    // Runs the scenario with point k failing; false when the run has no point k (k > K).
+    bool Faulted(uint64_t k, const Baseline& base, FaultedRun* run) {
         world_.Build();
         ResetHandlerChecks();
         const size_t handles = qixsim::OpenHandleCount();
-        qixsim::FailNthCall(i, kFault, sticky);
+        if (kind_.serverCall) {
+            qixsim::FailNthCall(k, kFault, kind_.sticky);
+        } else {
+            heapfaults::Arm(k);
+        }
         run->step = world_.Step();
-        const std::vector<std::string> injected = qixsim::FaultsInjected();
-        qixsim::ClearFaults();
+        std::vector<std::string> injected;
+        if (kind_.serverCall) {
+            injected = qixsim::FaultsInjected();
+            qixsim::ClearFaults();
+        } else {
+            heapfaults::Disarm();
+            const heapfaults::Counts counts = heapfaults::Get();
+            EXPECT_LE(counts.failures, 1u);
+            if (counts.failures != 0)
+                injected.push_back(kAllocation);
+            throwing_ += counts.throwingAllocations;
+        }
         if (injected.empty()) {
             world_.Unload();
             return false;
         }
         run->op = injected.front();
-        run->sticky = sticky;
-        SCOPED_TRACE(testing::Message() << "call " << i << " (" << run->op << ") failing "
-                                        << (sticky ? "from then on" : "once"));
+        SCOPED_TRACE(testing::Message()
+                     << kind_.points << ": " << k << " of " << base.points << " (" << run->op
+                     << ") failing " << (kind_.sticky ? "from then on" : "once"));
 
         const HandlerChecks handler = Handler();
         EXPECT_EQ(handler.exceptions, 0u);
         EXPECT_EQ(handler.ruleBroken, 0u) << handler.firstBroken;
-        if (world_.id() != ScenarioId::Startup && world_.id() != ScenarioId::FirstRead &&
-            run->step.hasStatus) {
+        if (!kind_.serverCall) {
+            EXPECT_EQ(run->step.status, base.step.status)
+                << "the host must get what it gets without";
+            const bool logged = run->step.console.find("KOVA:ERROR:") != std::string::npos;
+            EXPECT_TRUE(logged) << "a failed allocation is logged:\n" << run->step.console;
+            summary_[run->op].lineShown += logged ? 1 : 0;
+            EXPECT_EQ(Unnamed(run->step, base), std::vector<std::string>{})
+                << "events lost without a line naming them:\n"
+                << run->step.console;
+        } else if (world_.id() != ScenarioId::Startup && world_.id() != ScenarioId::FirstRead &&
+                   run->step.hasStatus) {
             EXPECT_EQ(run->step.status, 0) << "the host's operation must go through";
         }
         size_t refusedCloses = 0;
@@ -253,7 +331,9 @@ class LoopRunner {
         if (run->op != "IDScan") {
             EXPECT_EQ(stranded, 0u) << "parked notes left behind";
         }
-        const size_t leftRegistrations = qixsim::RegistrationCount();
+        // A failed deregistration leaves its row registered; a failed allocation leaves none.
+        const size_t leftRegistrations =
+            kind_.serverCall ? qixsim::RegistrationCount() : base.registrations;
 
         // Recovery: the operation again, without faults.
         StepResult again = world_.Repeat();
@@ -274,14 +354,14 @@ class LoopRunner {
 
         world_.Unload();
         EXPECT_EQ(heapfaults::Get().live, 0) << "heap blocks of the add-in left behind";
-        (sticky ? summary_[run->op].sticky : summary_[run->op].once)++;
+        ++summary_[run->op].runs;
         return true;
     }
 
-    // The failure line and the entry point's result, once the site of call i is known.
+    // A failed call's line and the entry point's result, once the site of call i is known.
     void CheckSite(const std::vector<std::string>& ops, size_t i, const FaultedRun& run) {
         SCOPED_TRACE(testing::Message() << "call " << i + 1 << " (" << run.op << ") failing "
-                                        << (run.sticky ? "from then on" : "once"));
+                                        << (kind_.sticky ? "from then on" : "once"));
         ASSERT_EQ(run.op, ops[i]);
         const Site site = Classify(ops, i);
         if (site.line.empty()) {
@@ -301,8 +381,9 @@ class LoopRunner {
             EXPECT_EQ(run.step.status, expected);
         }
     }
-
     const std::map<std::string, Summary>& summary() const { return summary_; }
+    // Faulted runs' allocations made through a throwing operator new.
+    uint64_t throwing() const { return throwing_; }
 
   private:
     bool Matches(const StepResult& again, const Baseline& base, size_t leftRegistrations,
@@ -316,80 +397,90 @@ class LoopRunner {
                qixsim::RegistrationCount() == registrations;
     }
 
+    const FaultKind& kind_;
     World world_;
     std::map<std::string, Summary> summary_;
+    uint64_t throwing_ = 0;
 };
 
-void PrintSummary(ScenarioId id, const std::map<std::string, Summary>& summary, uint64_t k,
-                  double seconds) {
-    std::printf("\nFault loop, %s: K = %llu server API calls, %llu runs in %.1f s\n", Name(id),
-                static_cast<unsigned long long>(k), static_cast<unsigned long long>(2 * k),
-                seconds);
-    std::printf("%-26s %6s %6s %6s %6s %9s %11s\n", "operation", "once", "sticky", "line", "silent",
-                "recovered", "after edit");
+void PrintSummary(const FaultKind& kind, ScenarioId id,
+                  const std::map<std::string, Summary>& summary, uint64_t k, double seconds) {
+    std::printf("\nFault loop, %s, %s: K = %llu %s, each failing %s, in %.1f s\n", Name(id),
+                kind.name, static_cast<unsigned long long>(k), kind.points,
+                kind.sticky ? "from then on" : "once", seconds);
+    std::printf("%-26s %6s %6s %6s %9s %11s\n", "operation", "runs", "line", "silent", "recovered",
+                "after edit");
     Summary total;
     for (const auto& [op, s] : summary) {
         std::printf(
-            "%-26s %6llu %6llu %6llu %6llu %9llu %11llu\n", op.c_str(),
-            static_cast<unsigned long long>(s.once), static_cast<unsigned long long>(s.sticky),
-            static_cast<unsigned long long>(s.lineShown), static_cast<unsigned long long>(s.silent),
-            static_cast<unsigned long long>(s.recovered),
+            "%-26s %6llu %6llu %6llu %9llu %11llu\n", op.c_str(),
+            static_cast<unsigned long long>(s.runs), static_cast<unsigned long long>(s.lineShown),
+            static_cast<unsigned long long>(s.silent), static_cast<unsigned long long>(s.recovered),
             static_cast<unsigned long long>(s.afterEdit));
-        total.once += s.once;
-        total.sticky += s.sticky;
+        total.runs += s.runs;
         total.lineShown += s.lineShown;
         total.silent += s.silent;
         total.recovered += s.recovered;
         total.afterEdit += s.afterEdit;
     }
-    std::printf("%-26s %6llu %6llu %6llu %6llu %9llu %11llu\n", "total",
-                static_cast<unsigned long long>(total.once),
-                static_cast<unsigned long long>(total.sticky),
+    std::printf("%-26s %6llu %6llu %6llu %9llu %11llu\n", "total",
+                static_cast<unsigned long long>(total.runs),
                 static_cast<unsigned long long>(total.lineShown),
                 static_cast<unsigned long long>(total.silent),
                 static_cast<unsigned long long>(total.recovered),
                 static_cast<unsigned long long>(total.afterEdit));
-    std::printf("crashes 0, handles and heap blocks left behind 0 (checked on every run)\n");
+    std::printf(
+        "crashes 0, exceptions 0, handles and heap blocks left behind 0 (checked on every "
+        "run)\n");
     std::fflush(stdout);
 }
 
-class FaultLoop : public ::testing::TestWithParam<ScenarioId> {};
+class FaultLoop : public ::testing::TestWithParam<std::tuple<size_t, ScenarioId>> {};
 
-TEST_P(FaultLoop, EveryServerCallFailingOnceAndFromThenOnEndsCleanly) {
+TEST_P(FaultLoop, EveryFaultEndsCleanly) {
     ASSERT_TRUE(heapfaults::Available());
+    const FaultKind& kind = kFaultKinds[std::get<0>(GetParam())];
+    const ScenarioId id = std::get<1>(GetParam());
     const auto started = std::chrono::steady_clock::now();
-    LoopRunner runner(GetParam());
+    LoopRunner runner(kind, id);
     const Baseline base = runner.Clean();
-    ASSERT_GT(base.failableCalls, 0u);
+    if (kind.serverCall) {
+        ASSERT_GT(base.points, 0u);  // an operation the host hands the add-in calls the server
+    }
 
-    for (bool sticky : {false, true}) {
-        std::vector<FaultedRun> runs;
-        uint64_t i = 1;
-        for (;; ++i) {
-            FaultedRun run;
-            if (!runner.Faulted(i, sticky, base, &run))
-                break;
-            runs.push_back(run);
-            ASSERT_LE(i, base.failableCalls) << "more calls than the clean run made";
-        }
-        // Every call of the clean run was reached and failed.
-        ASSERT_EQ(runs.size(), base.failableCalls);
+    std::vector<FaultedRun> runs;
+    for (uint64_t k = 1;; ++k) {
+        FaultedRun run;
+        if (!runner.Faulted(k, base, &run))
+            break;
+        runs.push_back(run);
+        ASSERT_LE(k, base.points) << "more " << kind.points << " than the clean run made";
+    }
+    // Every point of the clean run was reached and failed.
+    ASSERT_EQ(runs.size(), base.points);
+    if (kind.serverCall) {
         std::vector<std::string> ops;
         for (const FaultedRun& run : runs)
             ops.push_back(run.op);
         for (size_t j = 0; j < runs.size(); ++j)
             runner.CheckSite(ops, j, runs[j]);
+    } else {
+        // Every allocation of the add-in goes through malloc or a nothrow new and is checked.
+        EXPECT_EQ(runner.throwing(), 0u);
     }
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    PrintSummary(GetParam(), runner.summary(), base.failableCalls, seconds);
+    PrintSummary(kind, id, runner.summary(), base.points, seconds);
 }
 
-std::string ScenarioName(const testing::TestParamInfo<ScenarioId>& info) {
-    return TestName(info.param);
+std::string LoopName(const testing::TestParamInfo<std::tuple<size_t, ScenarioId>>& info) {
+    return TestName(std::get<1>(info.param)) + "_" + kFaultKinds[std::get<0>(info.param)].name;
 }
 
-INSTANTIATE_TEST_SUITE_P(Scenarios, FaultLoop, testing::ValuesIn(AllScenarios()), ScenarioName);
+INSTANTIATE_TEST_SUITE_P(Scenarios, FaultLoop,
+                         testing::Combine(testing::Range<size_t>(0, std::size(kFaultKinds)),
+                                          testing::ValuesIn(AllScenarios())),
+                         LoopName);
 
 // Together the scenarios reach every server API operation the add-in calls, and no other.
 TEST(FaultCoverage, TheScenariosReachEveryOperationTheAddinCalls) {

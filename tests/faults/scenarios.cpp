@@ -1,5 +1,5 @@
-// The scenarios of the fault and allocation loops (see scenarios.h), the checked wrap of the
-// exported handler, and the fingerprint of the configuration in force.
+// The scenarios of the fault loops (see scenarios.h), the checked wrap of the exported handler,
+// and the fingerprint of the configuration in force.
 #include "tests/faults/scenarios.h"
 
 #include <cctype>
@@ -160,8 +160,12 @@ void World::Build() {
     kova::gRecursionID = 0;
     qixsim::SetSeparator('\\');
     // As if a deprecated profile had set DEBUG earlier: lines before the first read reach the
-    // console, so that even the start-up's failure lines can be checked.
-    kovatest::SetConfigurationLogLevel(kova::kLogDebug);
+    // console, so that even the start-up's failure lines can be checked. Once replaced, that
+    // configuration is freed by the add-in, so it is counted as the add-in's from the start.
+    {
+        heapfaults::AddinScope addin;
+        kovatest::SetConfigurationLogLevel(kova::kLogDebug);
+    }
 
     qixsim::CreateEventDatabase();
     qixsim::CreateDatabase(kShopDb);
@@ -300,18 +304,20 @@ StepResult World::Run(bool repeat) {
 
 std::string ConfigurationFingerprint() {
     std::ostringstream out;
-    const kova::ProfileFlags& flags = kova::profileFlags();
+    const kova::ProfileConfiguration& inForce = kovatest::InForce();
+    const kova::ProfileFlags& flags = kova::profileFlags(inForce);
     out << "flags=" << flags.systemProfileEnabled << flags.triggerProfileEnabled
         << flags.configurationProfileEnabled;
-    for (const kova::TriggerProfile* p = kova::pEventTriggerProfile(); p != nullptr; p = p->next) {
+    for (const kova::TriggerProfile* p = kova::pEventTriggerProfile(inForce); p != nullptr;
+         p = p->next) {
         out << " trigger{" << p->connectorID << " " << p->createEnabled << p->updateEnabled
             << p->deleteEnabled;
         AppendEntries(out, p->monitored, p->monitoredNum);
         out << "}";
     }
-    const kova::SystemProfile& s = *kova::pSystemProfile();
+    const kova::SystemProfile& s = *kova::pSystemProfile(inForce);
     out << " system{" << s.logLevel << s.logConsoleEnabled << s.logDatabaseEnabled << "}";
-    const kova::ConfigurationProfile& c = *kova::pConfigurationProfile();
+    const kova::ConfigurationProfile& c = *kova::pConfigurationProfile(inForce);
     out << " configuration{" << c.connectorID << " " << c.createEnabled << c.updateEnabled
         << c.deleteEnabled << " level=" << c.logLevel;
     AppendEntries(out, c.monitored, c.monitoredNum);

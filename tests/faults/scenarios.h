@@ -1,7 +1,7 @@
-// The scenarios that the fault and allocation loops replay: each builds a fresh stand-in server
-// with a monitored database and two connectors, brings the add-in (its objects linked into the
-// test) to the point just before one operation, and runs that operation as the host would.
-// Shared by tests/faults (server API faults) and tests/alloc (failed allocations).
+// The scenarios that the fault loops replay (server API faults and failed allocations alike) and
+// the recovery cases start from: each builds a fresh stand-in server with a monitored database
+// and two connectors, brings the add-in (its objects linked into the test) to the point just
+// before one operation, and runs that operation as the host would.
 #ifndef KOVA_TESTS_FAULTS_SCENARIOS_H
 #define KOVA_TESTS_FAULTS_SCENARIOS_H
 

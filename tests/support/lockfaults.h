@@ -1,6 +1,7 @@
 // Locks that cannot be taken: linking kovalockfaults routes the executable's pthread_mutex_lock
-// and pthread_rwlock_rdlock calls (the pending-note tables' mutexes, the profile pins) through
-// wrappers that fail the next one on the calling thread when asked (Linux linker's --wrap).
+// calls (the pending-note tables' mutexes, the configuration snapshots' and the edit lock's)
+// through a wrapper that fails the next one on the calling thread when asked (Linux linker's
+// --wrap).
 #ifndef KOVA_TESTS_SUPPORT_LOCKFAULTS_H
 #define KOVA_TESTS_SUPPORT_LOCKFAULTS_H
 
@@ -8,8 +9,6 @@ namespace kovatest {
 
 // The next mutex lock on this thread fails with EINVAL.
 void FailNextMutexLock();
-// The next shared (read) lock of a reader-writer lock on this thread fails with EDEADLK.
-void FailNextReadLock();
 // Whether a failure asked for is still waiting for its lock (false once a lock took it).
 bool LockFailurePending();
 

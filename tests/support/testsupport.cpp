@@ -4,11 +4,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <variant>
 
 #include "addin/lifecycle.h"
 #include "hostapi/qixapi.h"
 #include "profile/configuration.h"
+#include "profile/publication.h"
 
 namespace kovatest {
 
@@ -40,12 +42,19 @@ void ResetAll() {
     kova::CleanUp();  // the pending-note tables and the once-only start flag
     qixsim::Reset();
     qixsim::UseFixedClock(kFixedStart);
+    // CleanUp put the load-time configuration in force; publications may follow again.
+    kova::ReopenConfigurations();
+}
+
+const kova::ProfileConfiguration& InForce() {
+    const kova::ConfigurationSnapshot snapshot;
+    return *snapshot;  // the slot keeps it alive until the next publication
+}
+
+void Edit(const std::function<void(kova::ProfileConfiguration&)>& change) {
     kova::ProfileEdit edit;
-    kova::ResetProfileFlags();
-    *kova::pConfigurationProfile() = kova::ConfigurationProfile{};
-    *kova::pSystemProfile() = kova::SystemProfile{};
-    kova::profileFlags() = kova::ProfileFlags{};
-    edit.configuration().complete = false;
+    change(edit.configuration());
+    edit.Publish();
 }
 
 void AdvanceClock(uint64_t hundredths) {
@@ -57,17 +66,19 @@ void AdvanceClock(uint64_t hundredths) {
 }
 
 void SetLogSettings(int32_t level, int32_t console, int32_t database) {
-    kova::ProfileEdit edit;
-    kova::pSystemProfile()->logLevel = level;
-    kova::pSystemProfile()->logConsoleEnabled = console;
-    kova::pSystemProfile()->logDatabaseEnabled = database;
-    kova::profileFlags().systemProfileEnabled = 1;
+    Edit([&](kova::ProfileConfiguration& configuration) {
+        kova::pSystemProfile(configuration)->logLevel = level;
+        kova::pSystemProfile(configuration)->logConsoleEnabled = console;
+        kova::pSystemProfile(configuration)->logDatabaseEnabled = database;
+        kova::profileFlags(configuration).systemProfileEnabled = 1;
+    });
 }
 
 void SetConfigurationLogLevel(int32_t level) {
-    kova::ProfileEdit edit;
-    kova::pConfigurationProfile()->logLevel = level;
-    kova::profileFlags().systemProfileEnabled = 0;
+    Edit([&](kova::ProfileConfiguration& configuration) {
+        kova::pConfigurationProfile(configuration)->logLevel = level;
+        kova::profileFlags(configuration).systemProfileEnabled = 0;
+    });
 }
 
 kova::TriggerProfile* NewTriggerProfile(const ProfileSpec& wanted) {
@@ -84,23 +95,27 @@ kova::TriggerProfile* NewTriggerProfile(const ProfileSpec& wanted) {
 
 kova::TriggerProfile* AddTrigger(const ProfileSpec& wanted) {
     kova::TriggerProfile* profile = NewTriggerProfile(wanted);
-    kova::ProfileEdit edit;
-    kova::AddEventTriggerProfile(profile);
-    kova::profileFlags().triggerProfileEnabled = 1;
-    return profile;
+    kova::TriggerProfile* linked = nullptr;
+    Edit([&](kova::ProfileConfiguration& configuration) {
+        kova::AddEventTriggerProfile(configuration, profile);
+        kova::profileFlags(configuration).triggerProfileEnabled = 1;
+        linked = profile;
+    });
+    return linked;  // the published configuration's record
 }
 
 void SetConfigurationProfile(const ProfileSpec& wanted) {
-    kova::ProfileEdit edit;
-    kova::CleanUpConfigurationProfile();
-    kova::ConfigurationProfile* profile = kova::pConfigurationProfile();
-    profile->monitored = CopyEntries(wanted.monitored);
-    profile->monitoredNum = static_cast<int32_t>(wanted.monitored.size());
-    profile->createEnabled = wanted.createEnabled;
-    profile->updateEnabled = wanted.updateEnabled;
-    profile->deleteEnabled = wanted.deleteEnabled;
-    CopyConnector(profile->connectorID, wanted.connectorId);
-    kova::profileFlags().configurationProfileEnabled = 1;
+    Edit([&](kova::ProfileConfiguration& configuration) {
+        kova::CleanUpConfigurationProfile(configuration);
+        kova::ConfigurationProfile* profile = kova::pConfigurationProfile(configuration);
+        profile->monitored = CopyEntries(wanted.monitored);
+        profile->monitoredNum = static_cast<int32_t>(wanted.monitored.size());
+        profile->createEnabled = wanted.createEnabled;
+        profile->updateEnabled = wanted.updateEnabled;
+        profile->deleteEnabled = wanted.deleteEnabled;
+        CopyConnector(profile->connectorID, wanted.connectorId);
+        kova::profileFlags(configuration).configurationProfileEnabled = 1;
+    });
 }
 
 std::vector<std::string> ListTexts(kova::KOVAList list) {

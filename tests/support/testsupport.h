@@ -4,15 +4,22 @@
 #define KOVA_TESTS_SUPPORT_TESTSUPPORT_H
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "hostsim/host.h"
 #include "profile/configuration.h"
+#include "profile/publication.h"
 #include "profile/records.h"
 #include "tools/support/stdout_capture.h"
 
 namespace kovatest {
+
+// The configuration in force (valid until the next publication; the tests publish on their own
+// thread), and a change to it: `change` edits a copy, which is then published.
+const kova::ProfileConfiguration& InForce();
+void Edit(const std::function<void(kova::ProfileConfiguration&)>& change);
 
 // A fresh stand-in server (fixed clock at kFixedStart), the add-in unloaded (empty pending-note
 // tables, not started) and the profile records as at load time: no trigger chain, both static
@@ -22,8 +29,8 @@ extern const TIMEDATE kFixedStart;
 // Moves the fixed server clock on by `hundredths` from where it stands.
 void AdvanceClock(uint64_t hundredths);
 
-// Makes a "SystemConfiguration" profile present with these log settings (under the write lock, so
-// they are published to every thread).
+// Makes a "SystemConfiguration" profile present with these log settings (published, so every
+// thread follows them).
 void SetLogSettings(int32_t level, int32_t console, int32_t database);
 // Log settings with no system profile present: the configuration profile's level answers,
 // console on, log database off.

@@ -1,14 +1,17 @@
 // kovahost --explain (see explain.h): the add-in's own code, linked into kovahost, asked the way
-// the add-in's before stage asks it, and its answer written as text lines or JSON objects.
+// the add-in's before stage asks it: each profile's verdict from the filter's entry tests, and the
+// answer written as text lines or JSON objects.
 #include "tools/kovahost/explain.h"
 
 #include <cstring>
 #include <new>
 #include <utility>
 
+#include "base/names.h"
 #include "capture/context.h"
-#include "hostapi/names.h"
+#include "capture/filter.h"
 #include "hostsim/host.h"
+#include "profile/publication.h"
 #include "profile/refresh.h"
 #include "tools/kovahost/platform.h"
 #include "tools/kovahost/records.h"
@@ -21,27 +24,81 @@ namespace {
 const char kPrefix[] = "explain: ";
 const char kProfilePrefix[] = "explain:   ";
 
-void Collect(void* user, const kova::MonitorExplanation& e) noexcept {
-    auto* explanation = static_cast<NoteExplanation*>(user);
-    try {
-        explanation->eventPath = e.eventPath;
-        explanation->title = e.formTitle;
-        ProfileVerdict verdict;
-        verdict.connector = e.connectorId;
-        verdict.deprecated = e.deprecatedProfile;
-        verdict.verdict = e.verdict;
-        verdict.entry = e.entry != nullptr ? e.entry : "";
-        verdict.hasFormPart = e.formPart != nullptr;
-        verdict.formPart = e.formPart != nullptr ? e.formPart : "";
-        for (int32_t i = 0; i < e.monitoredNum; ++i) {
-            if (e.monitored[i] != nullptr)
-                verdict.entries.emplace_back(e.monitored[i]);
+// One profile's verdict: its entries in the walk's order, the best verdict is the profile's and
+// the first entry to reach it is named. A wanted entry ends the profile, as in the filter.
+template <typename Match>
+ProfileVerdict VerdictOf(const char* connectorId, bool deprecated, char* const* monitored,
+                         int32_t monitoredNum, Match&& match) {
+    ProfileVerdict verdict;
+    verdict.connector = connectorId;
+    verdict.deprecated = deprecated;
+    verdict.verdict = kova::MonitorVerdict::kOtherDatabase;
+    verdict.hasFormPart = false;
+    kova::FindMonitoredEntry(monitored, monitoredNum, [&](const char* entry) {
+        const char* formPart = nullptr;
+        const kova::MonitorVerdict reached = match(entry, &formPart);
+        if (reached > verdict.verdict) {
+            verdict.verdict = reached;
+            verdict.entry = entry;
+            verdict.hasFormPart = formPart != nullptr;
+            verdict.formPart = formPart != nullptr ? formPart : "";
         }
-        explanation->verdicts.push_back(std::move(verdict));
-    } catch (const std::bad_alloc&) {
-        explanation->skipped = "kovahost ran out of memory while explaining";
+        return reached == kova::MonitorVerdict::kWanted;
+    });
+    kova::FindMonitoredEntry(monitored, monitoredNum, [&](const char* entry) {
+        verdict.entries.emplace_back(entry);
+        return false;
+    });
+    return verdict;
+}
+
+}  // namespace
+
+// One verdict per trigger profile in chain order or, while there is none, one for the deprecated
+// profile.
+void ExplainProfiles(const kova::EventContext& context, NoteExplanation& explanation) {
+    if (context.noteClass != NOTE_CLASS_DOCUMENT) {
+        explanation.skipped = "not a document: the add-in asks no profile";
+        return;
+    }
+    if (context.formName[0] == '\0') {
+        explanation.skipped = "the note has no Form item: the add-in asks no profile";
+        return;
+    }
+    char title[kova::kFormTitleSize];
+    kova::ReadFormTitle(context.dbHandle, context.formName, title);
+    char eventPath[kova::kNormalizedPathSize];
+    kova::GetNormalizedDbPath(eventPath, sizeof eventPath, context.dbPath);
+    explanation.eventPath = eventPath;
+    explanation.title = title;
+
+    const kova::ConfigurationSnapshot snapshot;
+    if (!snapshot.ok()) {
+        explanation.skipped = "the profile records could not be locked";
+        return;
+    }
+    const kova::ProfileConfiguration& configuration = *snapshot;
+    if (configuration.pEventTriggerProfile == nullptr) {
+        const kova::ConfigurationProfile& profile = configuration.configurationProfile;
+        explanation.verdicts.push_back(VerdictOf(
+            profile.connectorID, true, profile.monitored, profile.monitoredNum,
+            [&](const char* entry, const char**) {
+                return kova::MatchConfigurationEntry(entry, eventPath, context.eventType, profile);
+            }));
+        return;
+    }
+    for (const kova::TriggerProfile* profile = configuration.pEventTriggerProfile;
+         profile != nullptr; profile = profile->next) {
+        explanation.verdicts.push_back(
+            VerdictOf(profile->connectorID, false, profile->monitored, profile->monitoredNum,
+                      [&](const char* entry, const char** formPart) {
+                          return kova::MatchTriggerEntry(entry, eventPath, title, context.eventType,
+                                                         *profile, formPart, false);
+                      }));
     }
 }
+
+namespace {
 
 // Brings kovahost's copy of the add-in up to date and asks it about `context` (noteHandle or
 // dbHandle and noteId set), in the order the add-in's before stage does: the database, the note,
@@ -62,7 +119,7 @@ NoteExplanation Explain(kova::EventContext& context) {
     explanation.noteId = context.noteId;
     explanation.eventType = context.eventType;
     explanation.form = context.formName;
-    const STATUS read = kova::ReadProfile(kova::RefreshFor::kProfileChange);
+    const STATUS read = kova::ReadProfile();
     if (read != 0) {
         explanation.skipped = "the add-in cannot read its profiles (" + StatusText(read) +
                               "): it passes the change on unmonitored";
@@ -73,18 +130,10 @@ NoteExplanation Explain(kova::EventContext& context) {
                               "): the add-in re-reads its profiles after the change instead";
         return explanation;
     }
-    switch (kova::ExplainEventMonitored(context, Collect, &explanation)) {
-        case kova::ExplainOutcome::kExplained:
-            break;
-        case kova::ExplainOutcome::kNotADocument:
-            explanation.skipped = "not a document: the add-in asks no profile";
-            break;
-        case kova::ExplainOutcome::kNoForm:
-            explanation.skipped = "the note has no Form item: the add-in asks no profile";
-            break;
-        case kova::ExplainOutcome::kUnpinned:
-            explanation.skipped = "the profile records could not be locked";
-            break;
+    try {
+        ExplainProfiles(context, explanation);
+    } catch (const std::bad_alloc&) {
+        explanation.skipped = "kovahost ran out of memory while explaining";
     }
     return explanation;
 }

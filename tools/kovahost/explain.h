@@ -17,7 +17,7 @@
 
 namespace kovahost {
 
-// One profile's verdict, copied out of the filter's explanation.
+// One profile's verdict on a change, from the filter's entry tests.
 struct ProfileVerdict {
     std::string connector;
     bool deprecated = false;  // the "Configuration" profile, in force while no trigger exists
@@ -39,6 +39,12 @@ struct NoteExplanation {
     std::string skipped;  // when not empty: why no profile was asked
     std::vector<ProfileVerdict> verdicts;
 };
+
+// The filter's decision on `context` (already filled, as the before stage fills it), profile by
+// profile, over the configuration in force of kovahost's copy of the add-in: into `explanation`'s
+// verdicts, or its `skipped` reason. The profiles found wanted are exactly those whose connector
+// ids the filter collects.
+void ExplainProfiles(const kova::EventContext& context, NoteExplanation& explanation);
 
 // The store of `note` (open, its items set), as the add-in's before stage sees it.
 NoteExplanation ExplainStore(NOTEHANDLE note);

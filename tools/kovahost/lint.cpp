@@ -8,7 +8,7 @@
 #include <cctype>
 #include <map>
 
-#include "hostapi/names.h"
+#include "base/names.h"
 
 namespace kovahost {
 namespace {

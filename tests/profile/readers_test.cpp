@@ -8,20 +8,20 @@
 #include <vector>
 
 #include "profile/readers.h"
-#include "tests/profile_docs/docs_fixture.h"
+#include "tests/profile/profile_fixture.h"
 
 namespace {
 
-using docstest::CaptureLog;
-using docstest::List;
-using docstest::Locked;
-using docstest::Text;
-using Strings = std::vector<std::string>;
+using kovatest::InForce;
+using profiletest::CaptureLog;
+using profiletest::List;
+using profiletest::Strings;
+using profiletest::Text;
 
-class ReadersTest : public docstest::DocsTest {
+class ReadersTest : public profiletest::ProfileTest {
   protected:
     void SetUp() override {
-        DocsTest::SetUp();
+        ProfileTest::SetUp();
         kovatest::SetLogSettings(kova::kLogDebug, 0, 1);  // every line, to log.qix only
     }
 
@@ -38,7 +38,24 @@ class ReadersTest : public docstest::DocsTest {
         return OpenDoc(items);
     }
 
-    static Strings Monitored(char** monitored, int32_t count) {
+    // Each reads one open document as a re-read does, and publishes what it read.
+    kova::ProfileRead ReadTrigger(NOTEHANDLE note) {
+        return InEdit([&](auto& c, auto& read) { kova::AddTriggerProfileV75(c, note, read); });
+    }
+    void ReadConfiguration(NOTEHANDLE note) {
+        InEdit([&](auto& c, auto& read) { kova::UpdateConfigurationProfile(c, note, read); });
+    }
+    void ReadSystem(NOTEHANDLE note) {
+        InEdit([&](auto& c, auto&) { kova::UpdateSystemProfile(c, note); });
+    }
+    // The records in force.
+    static const kova::TriggerProfile* Head() { return kova::pEventTriggerProfile(InForce()); }
+    static const kova::ConfigurationProfile& ConfigurationRecord() {
+        return *kova::pConfigurationProfile(InForce());
+    }
+    static const kova::SystemProfile& SystemRecord() { return *kova::pSystemProfile(InForce()); }
+
+    static Strings Monitored(char* const* monitored, int32_t count) {
         Strings entries;
         for (int32_t i = 0; i < count; ++i)
             entries.emplace_back(monitored[i]);
@@ -49,12 +66,11 @@ class ReadersTest : public docstest::DocsTest {
 TEST_F(ReadersTest, EventTypesSetOnlyExactWordsAndLogEachEntry) {
     NOTEHANDLE mixed = Trigger(
         {{"EventTypes", List({"Update", "update", " Create", "Create ", "Remove", "Update"})}});
-    docstest::Logged logged =
-        CaptureLog([&] { Locked([&] { kova::AddTriggerProfileV75(mixed); }); });
-    ASSERT_NE(kova::pEventTriggerProfile(), nullptr);
-    EXPECT_EQ(kova::pEventTriggerProfile()->createEnabled, 0);
-    EXPECT_EQ(kova::pEventTriggerProfile()->updateEnabled, 1);
-    EXPECT_EQ(kova::pEventTriggerProfile()->deleteEnabled, 0);
+    profiletest::Logged logged = CaptureLog([&] { ReadTrigger(mixed); });
+    ASSERT_NE(Head(), nullptr);
+    EXPECT_EQ(Head()->createEnabled, 0);
+    EXPECT_EQ(Head()->updateEnabled, 1);
+    EXPECT_EQ(Head()->deleteEnabled, 0);
     EXPECT_EQ(
         logged.database,
         (Strings{"KOVA:DEBUG:EventType 0 = 'Update'\n", "KOVA:DEBUG:EventType 1 = 'update'\n",
@@ -63,17 +79,17 @@ TEST_F(ReadersTest, EventTypesSetOnlyExactWordsAndLogEachEntry) {
     EXPECT_TRUE(logged.console.empty());
 
     NOTEHANDLE both = Configuration({{"EventTypes", List({"Delete", "Create"})}});
-    Locked([&] { kova::UpdateConfigurationProfile(both); });
-    EXPECT_EQ(kova::pConfigurationProfile()->createEnabled, 1);
-    EXPECT_EQ(kova::pConfigurationProfile()->updateEnabled, 0);
-    EXPECT_EQ(kova::pConfigurationProfile()->deleteEnabled, 1);
+    ReadConfiguration(both);
+    EXPECT_EQ(ConfigurationRecord().createEnabled, 1);
+    EXPECT_EQ(ConfigurationRecord().updateEnabled, 0);
+    EXPECT_EQ(ConfigurationRecord().deleteEnabled, 1);
 
     // No "EventTypes" item: nothing wanted, nothing logged.
     NOTEHANDLE none = Trigger({{"ConnectorId", Text("c")}});
-    logged = CaptureLog([&] { Locked([&] { kova::AddTriggerProfileV75(none); }); });
-    EXPECT_EQ(kova::pEventTriggerProfile()->createEnabled, 0);
-    EXPECT_EQ(kova::pEventTriggerProfile()->updateEnabled, 0);
-    EXPECT_EQ(kova::pEventTriggerProfile()->deleteEnabled, 0);
+    logged = CaptureLog([&] { ReadTrigger(none); });
+    EXPECT_EQ(Head()->createEnabled, 0);
+    EXPECT_EQ(Head()->updateEnabled, 0);
+    EXPECT_EQ(Head()->deleteEnabled, 0);
     EXPECT_TRUE(logged.database.empty());
 }
 
@@ -94,47 +110,51 @@ TEST_F(ReadersTest, LogLevelWordsMapExactlyAnythingElseIsError) {
             items.push_back({"LogLevel", Text(c.text)});
 
         // The deprecated record keeps its level across clean-ups, so a stale value would show.
-        kova::pConfigurationProfile()->logLevel = 7;
         NOTEHANDLE configuration = Configuration(items);
-        Locked([&] { kova::UpdateConfigurationProfile(configuration); });
-        EXPECT_EQ(kova::pConfigurationProfile()->logLevel, c.level);
+        InEdit([&](auto& building, auto& read) {
+            kova::pConfigurationProfile(building)->logLevel = 7;
+            kova::UpdateConfigurationProfile(building, configuration, read);
+        });
+        EXPECT_EQ(ConfigurationRecord().logLevel, c.level);
 
-        kova::pSystemProfile()->logLevel = 7;
         NOTEHANDLE system = System(items);
-        Locked([&] { kova::UpdateSystemProfile(system); });
-        EXPECT_EQ(kova::pSystemProfile()->logLevel, c.level);
+        InEdit([&](auto& building, auto&) {
+            kova::pSystemProfile(building)->logLevel = 7;
+            kova::UpdateSystemProfile(building, system);
+        });
+        EXPECT_EQ(SystemRecord().logLevel, c.level);
     }
 }
 
 TEST_F(ReadersTest, LogOutputsSwitchOnOnlyExactEntriesAndRefillInPlace) {
     NOTEHANDLE both = System(
         {{"LogLevel", Text("INFO")}, {"LogOutputs", List({"Console", "log.qix", "Console"})}});
-    Locked([&] { kova::UpdateSystemProfile(both); });
-    EXPECT_EQ(kova::pSystemProfile()->logLevel, 2);
-    EXPECT_EQ(kova::pSystemProfile()->logConsoleEnabled, 1);
-    EXPECT_EQ(kova::pSystemProfile()->logDatabaseEnabled, 1);
+    ReadSystem(both);
+    EXPECT_EQ(SystemRecord().logLevel, 2);
+    EXPECT_EQ(SystemRecord().logConsoleEnabled, 1);
+    EXPECT_EQ(SystemRecord().logDatabaseEnabled, 1);
 
     // Near misses switch nothing on, and the earlier document's outputs are gone.
     NOTEHANDLE nearMisses = System(
         {{"LogOutputs", List({"console", "Log.qix", " Console", "log.qix ", "LOG.QIX", "log"})}});
-    Locked([&] { kova::UpdateSystemProfile(nearMisses); });
-    EXPECT_EQ(kova::pSystemProfile()->logLevel, 1);
-    EXPECT_EQ(kova::pSystemProfile()->logConsoleEnabled, 0);
-    EXPECT_EQ(kova::pSystemProfile()->logDatabaseEnabled, 0);
+    ReadSystem(nearMisses);
+    EXPECT_EQ(SystemRecord().logLevel, 1);
+    EXPECT_EQ(SystemRecord().logConsoleEnabled, 0);
+    EXPECT_EQ(SystemRecord().logDatabaseEnabled, 0);
 
     NOTEHANDLE databaseOnly = System({{"LogOutputs", List({"log.qix"})}});
-    Locked([&] { kova::UpdateSystemProfile(databaseOnly); });
-    EXPECT_EQ(kova::pSystemProfile()->logConsoleEnabled, 0);
-    EXPECT_EQ(kova::pSystemProfile()->logDatabaseEnabled, 1);
+    ReadSystem(databaseOnly);
+    EXPECT_EQ(SystemRecord().logConsoleEnabled, 0);
+    EXPECT_EQ(SystemRecord().logDatabaseEnabled, 1);
 
     NOTEHANDLE noOutputs = System({{"LogLevel", Text("DEBUG")}});
-    Locked([&] { kova::UpdateSystemProfile(noOutputs); });
-    EXPECT_EQ(kova::pSystemProfile()->logLevel, 3);
-    EXPECT_EQ(kova::pSystemProfile()->logConsoleEnabled, 0);
-    EXPECT_EQ(kova::pSystemProfile()->logDatabaseEnabled, 0);
+    ReadSystem(noOutputs);
+    EXPECT_EQ(SystemRecord().logLevel, 3);
+    EXPECT_EQ(SystemRecord().logConsoleEnabled, 0);
+    EXPECT_EQ(SystemRecord().logDatabaseEnabled, 0);
     // The system reader writes no line of its own, and leaves originatorId alone.
     const ORIGINATORID zero{};
-    EXPECT_EQ(std::memcmp(&kova::pSystemProfile()->originatorId, &zero, sizeof zero), 0);
+    EXPECT_EQ(std::memcmp(&SystemRecord().originatorId, &zero, sizeof zero), 0);
 }
 
 TEST_F(ReadersTest, ConnectorIdIsReadWholeUpTo255Characters) {
@@ -144,22 +164,22 @@ TEST_F(ReadersTest, ConnectorIdIsReadWholeUpTo255Characters) {
     NOTEHANDLE whole = Trigger({{"ConnectorId", Text(id255)}});
     NOTEHANDLE cut = Trigger({{"ConnectorId", Text(id300)}});
     NOTEHANDLE missing = Trigger({{"EventTypes", List({"Create"})}});
-    Locked([&] { kova::AddTriggerProfileV75(whole); });
-    EXPECT_EQ(std::string(kova::pEventTriggerProfile()->connectorID), id255);
-    Locked([&] { kova::AddTriggerProfileV75(cut); });
-    EXPECT_EQ(std::string(kova::pEventTriggerProfile()->connectorID), id300.substr(0, 255));
-    Locked([&] { kova::AddTriggerProfileV75(missing); });
-    EXPECT_EQ(std::string(kova::pEventTriggerProfile()->connectorID), "");
-    EXPECT_EQ(kova::pEventTriggerProfile()->createEnabled, 1);  // still a working trigger
+    ReadTrigger(whole);
+    EXPECT_EQ(std::string(Head()->connectorID), id255);
+    ReadTrigger(cut);
+    EXPECT_EQ(std::string(Head()->connectorID), id300.substr(0, 255));
+    ReadTrigger(missing);
+    EXPECT_EQ(std::string(Head()->connectorID), "");
+    EXPECT_EQ(Head()->createEnabled, 1);  // still a working trigger
 
     // The deprecated record keeps its connector id across clean-ups; a document without one
     // still empties it.
     NOTEHANDLE named = Configuration({{"ConnectorId", Text("old connector")}});
     NOTEHANDLE unnamed = Configuration({{"LogLevel", Text("INFO")}});
-    Locked([&] { kova::UpdateConfigurationProfile(named); });
-    EXPECT_STREQ(kova::pConfigurationProfile()->connectorID, "old connector");
-    Locked([&] { kova::UpdateConfigurationProfile(unnamed); });
-    EXPECT_STREQ(kova::pConfigurationProfile()->connectorID, "");
+    ReadConfiguration(named);
+    EXPECT_STREQ(ConfigurationRecord().connectorID, "old connector");
+    ReadConfiguration(unnamed);
+    EXPECT_STREQ(ConfigurationRecord().connectorID, "");
 }
 
 TEST_F(ReadersTest, PathEntriesAreStoredNormalisedAndCutAt129Characters) {
@@ -173,10 +193,11 @@ TEST_F(ReadersTest, PathEntriesAreStoredNormalisedAndCutAt129Characters) {
         Trigger({{"MonitoredDocuments", List({"apps\\Sales\\Orders.qix:Purchase Order",
                                               "a\\\\b.qix", " Lead Blank.qix:Form:With:Colons ",
                                               "plain.qix", "", long129, long130, long200})}});
-    docstest::Logged logged =
-        CaptureLog([&] { Locked([&] { kova::AddTriggerProfileV75(note); }); });
-    ASSERT_NE(kova::pEventTriggerProfile(), nullptr);
-    const kova::TriggerProfile& profile = *kova::pEventTriggerProfile();
+    kova::ProfileRead read{};
+    profiletest::Logged logged = CaptureLog([&] { read = ReadTrigger(note); });
+    EXPECT_EQ(read.failedCall, nullptr);  // entries cut to their limit leave the read complete
+    ASSERT_NE(Head(), nullptr);
+    const kova::TriggerProfile& profile = *Head();
     EXPECT_EQ(Monitored(profile.monitored, profile.monitoredNum),
               (Strings{"apps/Sales/Orders.qix:Purchase Order", "a//b.qix",
                        " Lead Blank.qix:Form:With:Colons ", "plain.qix", "",
@@ -186,20 +207,19 @@ TEST_F(ReadersTest, PathEntriesAreStoredNormalisedAndCutAt129Characters) {
 
     // "DatabasePaths" of the deprecated form: the same storage, the colon kept as read.
     NOTEHANDLE configuration = Configuration({{"DatabasePaths", List({"sub\\db.qix:notaform"})}});
-    Locked([&] { kova::UpdateConfigurationProfile(configuration); });
-    EXPECT_EQ(Monitored(kova::pConfigurationProfile()->monitored,
-                        kova::pConfigurationProfile()->monitoredNum),
+    ReadConfiguration(configuration);
+    EXPECT_EQ(Monitored(ConfigurationRecord().monitored, ConfigurationRecord().monitoredNum),
               (Strings{"sub/db.qix:notaform"}));
 
     // An empty list and a missing item: no entries, no array.
     NOTEHANDLE emptyList = Trigger({{"MonitoredDocuments", List({})}});
-    Locked([&] { kova::AddTriggerProfileV75(emptyList); });
-    EXPECT_EQ(kova::pEventTriggerProfile()->monitoredNum, 0);
-    EXPECT_EQ(kova::pEventTriggerProfile()->monitored, nullptr);
+    ReadTrigger(emptyList);
+    EXPECT_EQ(Head()->monitoredNum, 0);
+    EXPECT_EQ(Head()->monitored, nullptr);
     NOTEHANDLE noPaths = Configuration({{"ConnectorId", Text("c")}});
-    Locked([&] { kova::UpdateConfigurationProfile(noPaths); });
-    EXPECT_EQ(kova::pConfigurationProfile()->monitoredNum, 0);
-    EXPECT_EQ(kova::pConfigurationProfile()->monitored, nullptr);
+    ReadConfiguration(noPaths);
+    EXPECT_EQ(ConfigurationRecord().monitoredNum, 0);
+    EXPECT_EQ(ConfigurationRecord().monitored, nullptr);
 }
 
 TEST_F(ReadersTest, TriggerDocumentsChainNewestFirstWithTheirOriginatorIds) {
@@ -210,9 +230,9 @@ TEST_F(ReadersTest, TriggerDocumentsChainNewestFirstWithTheirOriginatorIds) {
                             {"MonitoredDocuments", List({std::string(ids[i]) + ".qix"})}});
     }
     for (NOTEHANDLE note : notes)
-        Locked([&] { kova::AddTriggerProfileV75(note); });
+        ReadTrigger(note);
 
-    const kova::TriggerProfile* profile = kova::pEventTriggerProfile();
+    const kova::TriggerProfile* profile = Head();
     for (int i = 2; i >= 0; --i, profile = profile->next) {
         ASSERT_NE(profile, nullptr);
         EXPECT_STREQ(profile->connectorID, ids[i]);
@@ -226,9 +246,9 @@ TEST_F(ReadersTest, TriggerDocumentsChainNewestFirstWithTheirOriginatorIds) {
 
     // The deprecated reader does not write its record's originator id.
     NOTEHANDLE configuration = Configuration({{"ConnectorId", Text("x")}});
-    Locked([&] { kova::UpdateConfigurationProfile(configuration); });
+    ReadConfiguration(configuration);
     const ORIGINATORID zero{};
-    EXPECT_EQ(std::memcmp(&kova::pConfigurationProfile()->originatorId, &zero, sizeof zero), 0);
+    EXPECT_EQ(std::memcmp(&ConfigurationRecord().originatorId, &zero, sizeof zero), 0);
 }
 
 TEST_F(ReadersTest, LaterConfigurationDocumentReplacesTheEarlierCompletely) {
@@ -238,12 +258,12 @@ TEST_F(ReadersTest, LaterConfigurationDocumentReplacesTheEarlierCompletely) {
                                       {"DatabasePaths", List({"a.qix", "b.qix", "c.qix"})}});
     NOTEHANDLE second =
         Configuration({{"EventTypes", List({"Delete"})}, {"DatabasePaths", List({"z\\y.qix"})}});
-    Locked([&] { kova::UpdateConfigurationProfile(first); });
-    EXPECT_EQ(kova::pConfigurationProfile()->monitoredNum, 3);
-    EXPECT_EQ(kova::pConfigurationProfile()->logLevel, 3);
-    Locked([&] { kova::UpdateConfigurationProfile(second); });
+    ReadConfiguration(first);
+    EXPECT_EQ(ConfigurationRecord().monitoredNum, 3);
+    EXPECT_EQ(ConfigurationRecord().logLevel, 3);
+    ReadConfiguration(second);
 
-    const kova::ConfigurationProfile& profile = *kova::pConfigurationProfile();
+    const kova::ConfigurationProfile& profile = ConfigurationRecord();
     EXPECT_STREQ(profile.connectorID, "");
     EXPECT_EQ(profile.createEnabled, 0);
     EXPECT_EQ(profile.updateEnabled, 0);
@@ -258,28 +278,27 @@ TEST_F(ReadersTest, LinesWhileReadingFollowTheLevelInForceBeforeTheDocument) {
     kovatest::SetConfigurationLogLevel(kova::kLogDebug);
     NOTEHANDLE silencing =
         Configuration({{"EventTypes", List({"Create"})}, {"LogLevel", Text("NONE")}});
-    docstest::Logged logged =
-        CaptureLog([&] { Locked([&] { kova::UpdateConfigurationProfile(silencing); }); });
+    profiletest::Logged logged = CaptureLog([&] { ReadConfiguration(silencing); });
     EXPECT_EQ(logged.console, (Strings{"KOVA:DEBUG:EventType 0 = 'Create'\n"}));
     EXPECT_TRUE(logged.database.empty());
-    EXPECT_EQ(Locked([] { return kova::GetLogLevel(); }), 0);
+    EXPECT_EQ(kova::GetLogLevel(InForce()), 0);
 
     NOTEHANDLE loud =
         Configuration({{"EventTypes", List({"Update"})}, {"LogLevel", Text("DEBUG")}});
-    logged = CaptureLog([&] { Locked([&] { kova::UpdateConfigurationProfile(loud); }); });
+    logged = CaptureLog([&] { ReadConfiguration(loud); });
     EXPECT_TRUE(logged.console.empty());
-    EXPECT_EQ(Locked([] { return kova::GetLogLevel(); }), 3);
+    EXPECT_EQ(kova::GetLogLevel(InForce()), 3);
 
     // A system profile read earlier in the refresh overrides the deprecated level.
     kovatest::SetLogSettings(kova::kLogError, 1, 1);
     NOTEHANDLE configuration = Configuration({{"EventTypes", List({"Delete"})}});
-    logged = CaptureLog([&] { Locked([&] { kova::UpdateConfigurationProfile(configuration); }); });
+    logged = CaptureLog([&] { ReadConfiguration(configuration); });
     EXPECT_TRUE(logged.console.empty());
     EXPECT_TRUE(logged.database.empty());
 
     kovatest::SetLogSettings(kova::kLogDebug, 1, 0);
     NOTEHANDLE trigger = Trigger({{"EventTypes", List({"Delete"})}});
-    logged = CaptureLog([&] { Locked([&] { kova::AddTriggerProfileV75(trigger); }); });
+    logged = CaptureLog([&] { ReadTrigger(trigger); });
     EXPECT_EQ(logged.console, (Strings{"KOVA:DEBUG:EventType 0 = 'Delete'\n"}));
     EXPECT_TRUE(logged.database.empty());
 }

@@ -1,7 +1,9 @@
-// Heap exhaustion while a profile document is read: the k-th allocation of the add-in fails, for
-// k = 1, 2, ... until a read completes without a failure. Each run must end in a consistent record
-// (monitoredNum counts filled slots, the chain flag only with a record) and an ERROR line.
-// The add-in's allocations are counted and failed by the shared heap hooks (heapfaults.h).
+// Heap exhaustion while a profile document is read, or while an edit copies the configuration in
+// force: the k-th allocation of the add-in fails, for k = 1, 2, ... until the step completes
+// without a failure. Each read must end in a consistent record (monitoredNum counts filled slots,
+// the chain flag only with a record), noted as incomplete, with an ERROR line; a failed copy
+// publishes nothing. The add-in's allocations are counted and failed by the shared heap hooks
+// (heapfaults.h).
 #include <gtest/gtest.h>
 
 #include <cstddef>
@@ -9,10 +11,13 @@
 #include <string>
 #include <vector>
 
+#include <optional>
+
 #include "hostapi/qixapi.h"
+#include "profile/publication.h"
 #include "profile/readers.h"
-#include "profile/refresh.h"
-#include "tests/profile_docs/docs_fixture.h"
+#include "profile/reread.h"
+#include "tests/profile/profile_fixture.h"
 #include "tests/support/heapfaults.h"
 
 namespace {
@@ -32,11 +37,11 @@ uint64_t Failures() {
 
 namespace {
 
-using docstest::CaptureLog;
-using docstest::List;
-using docstest::Locked;
-using docstest::Text;
-using Strings = std::vector<std::string>;
+using kovatest::InForce;
+using profiletest::CaptureLog;
+using profiletest::List;
+using profiletest::Strings;
+using profiletest::Text;
 
 const Strings kEntries = {"one.qix", "dir\\two.qix", "three.qix:Form"};
 const Strings kStored = {"one.qix", "dir/two.qix", "three.qix:Form"};
@@ -69,18 +74,18 @@ bool HasError(const std::vector<std::string>& lines) {
     return false;
 }
 
-class AllocFailureTest : public docstest::DocsTest {
+class AllocFailureTest : public profiletest::ProfileTest {
   protected:
     void SetUp() override {
 #if !defined(KOVA_WRAP_HEAP)
         GTEST_SKIP() << "allocation faults need the linker's --wrap";
 #endif
-        DocsTest::SetUp();
+        ProfileTest::SetUp();
         kovatest::SetLogSettings(kova::kLogError, 0, 1);
     }
     void TearDown() override {
         Disarm();
-        DocsTest::TearDown();
+        ProfileTest::TearDown();
     }
 };
 
@@ -92,20 +97,27 @@ TEST_F(AllocFailureTest, TriggerReaderSkipsWhatItCannotStore) {
     size_t failAt = 1;
     for (;; ++failAt) {
         SCOPED_TRACE(testing::Message() << "allocation " << failAt << " fails");
-        Locked([] { kova::ResetProfileFlags(); });
+        kovatest::Edit([](kova::ProfileConfiguration& c) { kova::ResetProfileFlags(c); });
         kovatest::SetLogSettings(kova::kLogError, 0, 1);  // the reset switched the outputs off
         Arm(failAt);
-        docstest::Logged logged = CaptureLog([&] {
-            Locked([&] {
+        kova::ProfileRead read{};
+        profiletest::Logged logged = CaptureLog([&] {
+            read = InEdit([&](auto& building, auto& progress) {
                 heapfaults::AddinScope addin;
-                kova::AddTriggerProfileV75(note);
+                kova::AddTriggerProfileV75(building, note, progress);
             });
         });
         Disarm();
         const bool failed = Failures() != 0;
         EXPECT_EQ(HasError(logged.database), failed);
+        if (failed) {
+            EXPECT_STREQ(read.failedCall, "memory allocation");
+            EXPECT_EQ(read.failedStatus, ERR_QIX_NO_MEMORY);
+        } else {
+            EXPECT_EQ(read.failedCall, nullptr);
+        }
 
-        const kova::TriggerProfile* profile = kova::pEventTriggerProfile();
+        const kova::TriggerProfile* profile = kova::pEventTriggerProfile(InForce());
         if (profile == nullptr) {
             EXPECT_TRUE(failed);  // only the record itself may be missing
             continue;
@@ -135,28 +147,69 @@ TEST_F(AllocFailureTest, UnallocatedTriggerRecordLeavesTheChainOff) {
     OpenDoc({{"Form", Text("EventTriggerConfiguration")}, {"ConnectorId", Text("conn")}}, &noteId);
     SEARCH_MATCH match{};
     match.noteId = noteId;
-    DBHANDLE db = db_;
 
     Arm(1);
-    docstest::Logged logged = CaptureLog([&] {
-        Locked([&] {
+    kova::ProfileRead read{};
+    profiletest::Logged logged = CaptureLog([&] {
+        read = InEdit([&](auto&, kova::ProfileRead& progress) {
             heapfaults::AddinScope addin;
-            EXPECT_EQ(kova::UpdateProfileV75(&db, &match, nullptr), 0);
+            EXPECT_EQ(kova::UpdateProfileV75(&progress, &match, nullptr), 0);
         });
     });
     Disarm();
     EXPECT_EQ(Failures(), 1u);
-    EXPECT_EQ(kova::pEventTriggerProfile(), nullptr);
-    EXPECT_EQ(kova::profileFlags().triggerProfileEnabled, 0);
+    EXPECT_STREQ(read.failedCall, "memory allocation");
+    EXPECT_EQ(kova::pEventTriggerProfile(InForce()), nullptr);
+    EXPECT_EQ(kova::profileFlags(InForce()).triggerProfileEnabled, 0);
     ASSERT_EQ(logged.database.size(), 1u);
     EXPECT_EQ(logged.database[0].rfind("KOVA:ERROR:", 0), 0u);
 
     // Without the fault the same document is added and announced.
-    logged = CaptureLog(
-        [&] { Locked([&] { EXPECT_EQ(kova::UpdateProfileV75(&db, &match, nullptr), 0); }); });
-    ASSERT_NE(kova::pEventTriggerProfile(), nullptr);
-    EXPECT_EQ(kova::profileFlags().triggerProfileEnabled, 1);
+    logged = CaptureLog([&] {
+        read = InEdit([&](auto&, kova::ProfileRead& progress) {
+            EXPECT_EQ(kova::UpdateProfileV75(&progress, &match, nullptr), 0);
+        });
+    });
+    EXPECT_EQ(read.failedCall, nullptr);
+    ASSERT_NE(kova::pEventTriggerProfile(InForce()), nullptr);
+    EXPECT_EQ(kova::profileFlags(InForce()).triggerProfileEnabled, 1);
     EXPECT_EQ(logged.database, (Strings{"KOVA:DEBUG:Event Trigger Profile added!\n"}));
+}
+
+// An edit whose copy of the configuration in force ran out of memory publishes nothing: what is
+// in force stays, and one ERROR line says why.
+TEST_F(AllocFailureTest, AnEditWhoseCopyFailedPublishesNothing) {
+    kovatest::SetConfigurationProfile({{"c.qix"}, 1, 0, 0, "conf"});
+    kovatest::AddTrigger({{"a.qix", "b.qix"}, 1, 0, 0, "kept"});
+    const kova::ProfileConfiguration* inForce = &InForce();
+    const Strings outOfMemory = {"KOVA:ERROR:Out of memory copying the profile configuration.\n"};
+    uint64_t failAt = 1;
+    for (;; ++failAt) {
+        SCOPED_TRACE(testing::Message() << "allocation " << failAt << " fails");
+        std::optional<kova::ProfileEdit> edit;
+        Arm(failAt);
+        const profiletest::Logged logged = CaptureLog([&] {
+            heapfaults::AddinScope addin;
+            edit.emplace();
+        });
+        Disarm();
+        const bool failed = Failures() != 0;
+        EXPECT_EQ(edit->ok(), !failed);
+        EXPECT_EQ(logged.database, failed ? outOfMemory : Strings{});
+        if (!failed) {
+            EXPECT_TRUE(edit->Publish());
+            break;
+        }
+        EXPECT_FALSE(edit->Publish());
+        EXPECT_EQ(&InForce(), inForce);
+        ASSERT_NE(kova::pEventTriggerProfile(InForce()), nullptr);
+        EXPECT_STREQ(kova::pEventTriggerProfile(InForce())->connectorID, "kept");
+    }
+    EXPECT_NE(&InForce(), inForce);
+    EXPECT_STREQ(kova::getConnectorID(InForce()), "kept");
+    // The configuration, the deprecated record's array and string, the trigger record, its array
+    // and its two strings: every one of them was made to fail.
+    EXPECT_EQ(failAt, 8u);
 }
 
 }  // namespace

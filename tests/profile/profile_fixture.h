@@ -1,8 +1,8 @@
-// Fixture for the profile reader and dump tests: a fresh stand-in server with the event database,
-// profile documents made and opened on demand, and the log lines written meanwhile (console lines
-// without their time text, and log-database entries).
-#ifndef KOVA_TESTS_PROFILE_DOCS_DOCS_FIXTURE_H
-#define KOVA_TESTS_PROFILE_DOCS_DOCS_FIXTURE_H
+// The fixture of the profile tests: a fresh stand-in server with the event database, profile
+// documents made (and opened) on demand, readers run as a re-read runs them, and the log lines
+// written meanwhile (console lines without their time text, and log-database entries).
+#ifndef KOVA_TESTS_PROFILE_PROFILE_FIXTURE_H
+#define KOVA_TESTS_PROFILE_PROFILE_FIXTURE_H
 
 #include <gtest/gtest.h>
 
@@ -14,10 +14,14 @@
 #include "hostsim/host.h"
 #include "log/logline.h"
 #include "profile/configuration.h"
+#include "profile/publication.h"
 #include "profile/records.h"
+#include "profile/reread.h"
 #include "tests/support/testsupport.h"
 
-namespace docstest {
+namespace profiletest {
+
+using Strings = std::vector<std::string>;
 
 inline qixsim::ItemValue Text(const std::string& text) {
     return qixsim::ItemValue(text);
@@ -27,8 +31,8 @@ inline qixsim::ItemValue List(std::vector<std::string> entries) {
 }
 
 // Console output as log lines: each line keeps its "\n"; the time text and its tab are dropped.
-inline std::vector<std::string> ConsoleLines(const std::string& output) {
-    std::vector<std::string> lines;
+inline Strings ConsoleLines(const std::string& output) {
+    Strings lines;
     size_t start = 0;
     while (start < output.size()) {
         size_t end = output.find('\n', start);
@@ -43,8 +47,8 @@ inline std::vector<std::string> ConsoleLines(const std::string& output) {
 
 // What a piece of code logged: console lines and log-database entries, in their order.
 struct Logged {
-    std::vector<std::string> console;
-    std::vector<std::string> database;
+    Strings console;
+    Strings database;
 };
 
 template <typename Fn>
@@ -54,19 +58,12 @@ Logged CaptureLog(Fn&& fn) {
     fn();
     Logged logged;
     logged.console = ConsoleLines(capture.Stop());
-    std::vector<std::string> entries = qixsim::LogEntries();
+    Strings entries = qixsim::LogEntries();
     logged.database.assign(entries.begin() + static_cast<std::ptrdiff_t>(before), entries.end());
     return logged;
 }
 
-// Runs `fn` as the refresh runs the readers: holding the profile write lock.
-template <typename Fn>
-auto Locked(Fn&& fn) {
-    kova::ProfileEdit edit;
-    return fn();
-}
-
-class DocsTest : public ::testing::Test {
+class ProfileTest : public ::testing::Test {
   protected:
     void SetUp() override {
         kovatest::ResetAll();
@@ -76,12 +73,21 @@ class DocsTest : public ::testing::Test {
     void TearDown() override {
         for (NOTEHANDLE note : notes_)
             qixsim::CloseHandle(note);
-        qixsim::CloseHandle(db_);
-        kovatest::SetLogSettings(0, 0, 0);  // free the records quietly
-        Locked([] { kova::ResetProfileFlags(); });
+        notes_.clear();
+        if (db_ != QIX_NULLHANDLE)
+            qixsim::CloseHandle(db_);
+        db_ = QIX_NULLHANDLE;
+        kovatest::ResetAll();  // the load-time configuration again: the others freed silently
     }
 
-    // Stores a document with `items` in the event database and opens it.
+    // Stores a document of `form` in the event database.
+    NOTEID Doc(const std::string& form, qixsim::Items items) {
+        items.insert(items.begin(), {"Form", Text(form)});
+        NOTEID noteId = 0;
+        EXPECT_EQ(qixsim::CreateDocument("kovaevents.qix", items, &noteId), 0);
+        return noteId;
+    }
+    // Stores a document with `items` in the event database and opens it (closed at TearDown).
     NOTEHANDLE OpenDoc(const qixsim::Items& items, NOTEID* retNoteId = nullptr) {
         NOTEID noteId = 0;
         NOTEHANDLE note = QIX_NULLHANDLE;
@@ -93,10 +99,28 @@ class DocsTest : public ::testing::Test {
         return note;
     }
 
+    // Runs `fn(configuration, read)` as a re-read runs the readers and the dump: in an edit of the
+    // configuration in force (this thread's lines follow the edit's settings meanwhile), which is
+    // then published. Answers the read's record of what could not be taken in.
+    template <typename Fn>
+    kova::ProfileRead InEdit(Fn&& fn) {
+        kova::ProfileEdit edit;
+        kova::ProfileRead read{db_, nullptr, nullptr, 0};
+        if (!edit.ok()) {
+            ADD_FAILURE() << "the edit could not copy the configuration in force";
+            return read;
+        }
+        read.configuration = &edit.configuration();
+        fn(edit.configuration(), read);
+        EXPECT_TRUE(edit.Publish());
+        read.configuration = nullptr;  // in force now: read it through kovatest::InForce()
+        return read;
+    }
+
     DBHANDLE db_ = QIX_NULLHANDLE;
     std::vector<NOTEHANDLE> notes_;
 };
 
-}  // namespace docstest
+}  // namespace profiletest
 
-#endif  // KOVA_TESTS_PROFILE_DOCS_DOCS_FIXTURE_H
+#endif  // KOVA_TESTS_PROFILE_PROFILE_FIXTURE_H

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "profile/records.h"
+#include "tests/profile/profile_fixture.h"
 #include "tests/support/testsupport.h"
 
 namespace {
@@ -23,12 +24,12 @@ void PushRaw(KOVAList* head, const char* text) {
     *head = node;
 }
 
-class KOVAListTest : public ::testing::Test {
+class KOVAListTest : public profiletest::ProfileTest {
   protected:
-    void SetUp() override { kovatest::ResetAll(); }
     void TearDown() override {
         kova::KOVAListCleanUp(a_);
         kova::KOVAListCleanUp(b_);
+        ProfileTest::TearDown();
     }
     KOVAList a_ = nullptr;
     KOVAList b_ = nullptr;

@@ -6,13 +6,12 @@
 #include <vector>
 
 #include "profile/dump.h"
-#include "tests/profile_docs/docs_fixture.h"
+#include "tests/profile/profile_fixture.h"
 
 namespace {
 
-using docstest::CaptureLog;
-using docstest::Locked;
-using Strings = std::vector<std::string>;
+using profiletest::Logged;
+using profiletest::Strings;
 
 Strings Info(const Strings& messages) {
     Strings lines;
@@ -65,7 +64,17 @@ const Strings kDeprecatedSystem = {
 const Strings kSystemOutputs = {"Log Outputs:\tConsole:0\tLog database log.qix:1\n"};
 const Strings kDefaultOutputs = {"Log Outputs:\tConsole:1\tLog database log.qix:0\n"};
 
-class DumpTest : public docstest::DocsTest {};
+class DumpTest : public profiletest::ProfileTest {
+  protected:
+    // The lines of a dump of the configuration in force, made as a re-read makes it: in an edit.
+    Logged Dump() {
+        return profiletest::CaptureLog([&] {
+            InEdit([](const kova::ProfileConfiguration& c, auto&) {
+                kova::PrintConfigurationProfile(c);
+            });
+        });
+    }
+};
 
 TEST_F(DumpTest, BlocksFollowEveryCombinationOfFoundFlags) {
     struct Case {
@@ -102,8 +111,7 @@ TEST_F(DumpTest, BlocksFollowEveryCombinationOfFoundFlags) {
         } else {
             kovatest::SetConfigurationLogLevel(kova::kLogInfo);
         }
-        docstest::Logged logged =
-            CaptureLog([] { Locked([] { kova::PrintConfigurationProfile(); }); });
+        const Logged logged = Dump();
         EXPECT_EQ(c.system ? logged.database : logged.console, Info(c.expected));
         EXPECT_TRUE((c.system ? logged.console : logged.database).empty());
     }
@@ -113,17 +121,17 @@ TEST_F(DumpTest, NothingReachesAnyOutputBelowInfo) {
     ReadTwoTriggers();
     ReadConfiguration();
     kovatest::SetLogSettings(kova::kLogError, 1, 1);
-    docstest::Logged logged = CaptureLog([] { Locked([] { kova::PrintConfigurationProfile(); }); });
+    Logged logged = Dump();
     EXPECT_TRUE(logged.console.empty());
     EXPECT_TRUE(logged.database.empty());
 
     kovatest::SetConfigurationLogLevel(kova::kLogError);
-    logged = CaptureLog([] { Locked([] { kova::PrintConfigurationProfile(); }); });
+    logged = Dump();
     EXPECT_TRUE(logged.console.empty());
 
     // The same records at DEBUG: the dump is there, so the silence above was the level's doing.
     kovatest::SetConfigurationLogLevel(kova::kLogDebug);
-    logged = CaptureLog([] { Locked([] { kova::PrintConfigurationProfile(); }); });
+    logged = Dump();
     EXPECT_EQ(logged.console,
               Info(Join({kTriggerOverrides, kTriggerBlock, kDeprecatedSystem, kDefaultOutputs})));
 }

@@ -2,7 +2,8 @@
 // edited, an empty view, all profiles deleted, a failed view lookup), the full read through the
 // search (delivery order, other forms, log level in force), every failure line with its status,
 // an incomplete read (used at start-up, discarded over a complete configuration, retried once a
-// second), a document deleted during the read, and refreshes on several threads.
+// second), a document deleted during the read, refreshes on several threads, and a profile
+// document's change in flight between its two stages.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -18,17 +19,19 @@
 #include "hostsim/host.h"
 #include "log/logline.h"
 #include "profile/configuration.h"
+#include "profile/publication.h"
 #include "profile/records.h"
 #include "profile/refresh.h"
-#include "tests/profile_docs/docs_fixture.h"
+#include "tests/profile/profile_fixture.h"
 #include "tests/support/testsupport.h"
 
 namespace {
 
-using docstest::ConsoleLines;
-using docstest::List;
-using docstest::Text;
-using Strings = std::vector<std::string>;
+using kovatest::InForce;
+using profiletest::ConsoleLines;
+using profiletest::List;
+using profiletest::Strings;
+using profiletest::Text;
 
 std::string Hex(NOTEID noteId) {
     char text[16];
@@ -78,42 +81,30 @@ bool IsZero(const ORIGINATORID& id) {
     return std::memcmp(&id, &zero, sizeof zero) == 0;
 }
 
+// The connector ids of the trigger chain in force, head first.
 Strings ChainConnectors() {
     Strings ids;
-    for (const kova::TriggerProfile* p = kova::pEventTriggerProfile(); p != nullptr; p = p->next) {
+    for (const kova::TriggerProfile* p = kova::pEventTriggerProfile(InForce()); p != nullptr;
+         p = p->next) {
         ids.emplace_back(p->connectorID);
     }
     return ids;
 }
 
-class RefreshTest : public ::testing::Test {
+class RefreshTest : public profiletest::ProfileTest {
   protected:
     void SetUp() override {
-        kovatest::ResetAll();
-        ASSERT_EQ(qixsim::CreateEventDatabase(), 0);
-        ASSERT_EQ(qixsim::OpenDatabase("kovaevents.qix", &db_), 0);
+        ProfileTest::SetUp();
         // Every line of a refresh to the console, until a document says otherwise.
         kovatest::SetConfigurationLogLevel(kova::kLogDebug);
     }
-    void TearDown() override {
-        if (db_ != QIX_NULLHANDLE)
-            qixsim::CloseHandle(db_);
-        kovatest::SetLogSettings(0, 0, 0);  // free the records quietly
-        kova::ProfileEdit edit;
-        kova::ResetProfileFlags();
-    }
 
-    NOTEID Doc(const std::string& form, qixsim::Items items) {
-        items.insert(items.begin(), {"Form", Text(form)});
-        NOTEID noteId = 0;
-        EXPECT_EQ(qixsim::CreateDocument("kovaevents.qix", items, &noteId), 0);
-        return noteId;
-    }
     NOTEID Trigger(const std::string& connector, qixsim::Items items = {}) {
         items.insert(items.begin(), {"ConnectorId", Text(connector)});
         return Doc("EventTriggerConfiguration", items);
     }
-    void Edit(NOTEID noteId, const qixsim::Items& items) {
+    // Changes a stored document's items.
+    void Rewrite(NOTEID noteId, const qixsim::Items& items) {
         NOTEHANDLE note = QIX_NULLHANDLE;
         ASSERT_EQ(qixsim::OpenNote(db_, noteId, &note), 0);
         ASSERT_EQ(qixsim::SetItems(note, items), 0);
@@ -122,15 +113,19 @@ class RefreshTest : public ::testing::Test {
     }
     void Delete(NOTEID noteId) { ASSERT_EQ(qixsim::DeleteNote(db_, noteId), 0); }
 
-    // Runs one refresh; answers its console lines and stores its result in status_.
+    // Runs one refresh as a notification on the write path runs it, on its own snapshot; answers
+    // its console lines, stores its result in status_ and what the snapshot holds afterwards in
+    // seen_ (compare it at once: the next publication may free it).
     Strings Refresh() {
         kovasupport::StdoutCapture capture;
-        status_ = kova::ReadProfile();
+        kova::ConfigurationSnapshot snapshot;
+        status_ = kova::ReadProfile(snapshot);
+        seen_ = snapshot.ok() ? &*snapshot : nullptr;
         return ConsoleLines(capture.Stop());
     }
 
-    DBHANDLE db_ = QIX_NULLHANDLE;
     STATUS status_ = 0xFFFF;
+    const kova::ProfileConfiguration* seen_ = nullptr;
 };
 
 TEST_F(RefreshTest, UnchangedProfilesCostOneReadOfTheLastViewEntry) {
@@ -148,7 +143,7 @@ TEST_F(RefreshTest, UnchangedProfilesCostOneReadOfTheLastViewEntry) {
             Info("\t\tEvent Types:\tCreate:1\tUpdate:0\tDelete:0\n"), Info("\t\tDatabase Paths:\n"),
             Info("\t\t\ta.qix\n"), Info("Log Outputs:\tConsole:1\tLog database log.qix:0\n")}));
     EXPECT_EQ(status_, 0);
-    const kova::TriggerProfile* head = kova::pEventTriggerProfile();
+    const kova::TriggerProfile* head = kova::pEventTriggerProfile(InForce());
     ASSERT_NE(head, nullptr);
 
     // One design lookup, one read of the view's last entry, one note open; no document read. The
@@ -173,13 +168,13 @@ TEST_F(RefreshTest, UnchangedProfilesCostOneReadOfTheLastViewEntry) {
             latest = Trigger("more" + std::to_string(i));
         if (more > 0) {
             EXPECT_EQ(Refresh().front(), Latest(latest));
-            head = kova::pEventTriggerProfile();
+            head = kova::pEventTriggerProfile(InForce());
         }
         const size_t handles = qixsim::OpenHandleCount();
         qixsim::ResetCallCounts();
         EXPECT_EQ(Refresh(), (Strings{Latest(latest), NotUpdated()}));
         EXPECT_EQ(status_, 0);
-        EXPECT_EQ(kova::pEventTriggerProfile(), head);
+        EXPECT_EQ(kova::pEventTriggerProfile(InForce()), head);
         EXPECT_EQ(qixsim::OpenHandleCount(), handles);
         std::map<std::string, uint64_t> counts;
         for (const auto& entry : qixsim::CallCounts()) {
@@ -210,11 +205,11 @@ TEST_F(RefreshTest, DeletingANonLatestDocumentOrEditingTheLatestRereads) {
     // The latest document edited: its sequence moves on.
     const NOTEID c = Trigger("C");
     Refresh();
-    Edit(c, {{"ConnectorId", Text("C2")}});
+    Rewrite(c, {{"ConnectorId", Text("C2")}});
     lines = Refresh();
     EXPECT_EQ(Containing(lines, "Connector ID"),
               (Strings{Info("\t\tConnector ID:\tC2\n"), Info("\t\tConnector ID:\tB\n")}));
-    EXPECT_EQ(kova::profileFlags().latestProfileOriginatorId.sequence, 2u);
+    EXPECT_EQ(kova::profileFlags(InForce()).latestProfileOriginatorId.sequence, 2u);
     EXPECT_EQ(Refresh(), (Strings{Latest(c), NotUpdated()}));
     EXPECT_EQ(qixsim::CallCount("QIXSearch"), 4u);
 }
@@ -225,9 +220,9 @@ TEST_F(RefreshTest, EmptyViewIsReadOnceThenStable) {
     EXPECT_EQ(status_, 0);
     EXPECT_EQ(qixsim::CallCount("QIXSearch"), 1u);
     EXPECT_EQ(qixsim::CallCount("TAVGetLastModifiedTime"), 1u);
-    EXPECT_TRUE(IsZero(kova::profileFlags().latestProfileOriginatorId));
-    EXPECT_NE(kova::profileFlags().profileViewModified.word[0] |
-                  kova::profileFlags().profileViewModified.word[1],
+    EXPECT_TRUE(IsZero(kova::profileFlags(InForce()).latestProfileOriginatorId));
+    EXPECT_NE(kova::profileFlags(InForce()).profileViewModified.word[0] |
+                  kova::profileFlags(InForce()).profileViewModified.word[1],
               0u);
 
     EXPECT_EQ(Refresh(), (Strings{NotUpdated()}));
@@ -247,9 +242,9 @@ TEST_F(RefreshTest, DocumentsOfOtherFormsAreOpenedAndIgnored) {
     const Strings lines = Refresh();
     EXPECT_EQ(Containing(lines, "added!"), (Strings{TriggerAdded()}));
     EXPECT_EQ(ChainConnectors(), (Strings{"real"}));
-    EXPECT_EQ(kova::profileFlags().configurationProfileEnabled, 0);
-    EXPECT_EQ(kova::profileFlags().systemProfileEnabled, 0);
-    EXPECT_EQ(kova::pConfigurationProfile()->logLevel, kova::kLogDebug);
+    EXPECT_EQ(kova::profileFlags(InForce()).configurationProfileEnabled, 0);
+    EXPECT_EQ(kova::profileFlags(InForce()).systemProfileEnabled, 0);
+    EXPECT_EQ(kova::pConfigurationProfile(InForce())->logLevel, kova::kLogDebug);
     // The latest profile, then each of the six documents: opened and closed.
     EXPECT_EQ(qixsim::CallCount("QIXNoteOpen"), 7u);
     EXPECT_EQ(qixsim::CallCount("QIXNoteClose"), 7u);
@@ -271,9 +266,9 @@ TEST_F(RefreshTest, SearchDeliveryOrderDecidesWinnersAndChainOrder) {
               (Strings{Debug("Configuration Profile added!\n"), TriggerAdded(),
                        Debug("Configuration Profile added!\n"), TriggerAdded(), TriggerAdded()}));
     EXPECT_EQ(ChainConnectors(), (Strings{"C", "B", "A"}));
-    EXPECT_STREQ(kova::pConfigurationProfile()->connectorID, "second");
-    ASSERT_EQ(kova::pConfigurationProfile()->monitoredNum, 1);
-    EXPECT_STREQ(kova::pConfigurationProfile()->monitored[0], "three.qix");
+    EXPECT_STREQ(kova::pConfigurationProfile(InForce())->connectorID, "second");
+    ASSERT_EQ(kova::pConfigurationProfile(InForce())->monitoredNum, 1);
+    EXPECT_STREQ(kova::pConfigurationProfile(InForce())->monitored[0], "three.qix");
     // The dump says the newer triggers override the deprecated profile and lists them only.
     EXPECT_EQ(
         Containing(lines, "Configuration profile"),
@@ -324,7 +319,7 @@ TEST_F(RefreshTest, UnopenableDocumentEndsTheSearchAndADeletedOneIsSkipped) {
 
     // A document deleted between the search's selection and its open is skipped: the read is
     // complete without it.
-    Edit(a, {{"ConnectorId", Text("A2")}});
+    Rewrite(a, {{"ConnectorId", Text("A2")}});
     qixsim::FailNth("QIXNoteOpen", ERR_QIX_NOTE_NOT_FOUND, 3);
     Strings lines = Refresh();
     EXPECT_EQ(Containing(lines, "ERROR"), Strings{});
@@ -334,7 +329,7 @@ TEST_F(RefreshTest, UnopenableDocumentEndsTheSearchAndADeletedOneIsSkipped) {
     EXPECT_EQ(ChainConnectors(), (Strings{"C", "A2"}));
 
     // Over a complete configuration an incomplete read is discarded: no dump, one ERROR line.
-    Edit(c, {{"ConnectorId", Text("C2")}});
+    Rewrite(c, {{"ConnectorId", Text("C2")}});
     qixsim::FailNth("QIXNoteOpen", ERR_QIX_NO_MEMORY, 3);
     lines = Refresh();
     EXPECT_EQ(Containing(lines, "INFO"), Strings{});
@@ -368,7 +363,7 @@ TEST_F(RefreshTest, UnclosableDocumentEndsTheSearchAfterItWasApplied) {
 
     // A change since the failed read is read at once. The close of the change test's own note is
     // not examined: a failure there reads everything.
-    Edit(c, {{"ConnectorId", Text("C2")}});
+    Rewrite(c, {{"ConnectorId", Text("C2")}});
     qixsim::FailNth("QIXNoteClose", ERR_QIX_INVALID_HANDLE, 1);
     EXPECT_TRUE(Containing(Refresh(), "ERROR").empty());
     EXPECT_EQ(ChainConnectors(), (Strings{"C2", "B", "A"}));
@@ -377,14 +372,15 @@ TEST_F(RefreshTest, UnclosableDocumentEndsTheSearchAfterItWasApplied) {
 TEST_F(RefreshTest, FormulaFailureKeepsTheRecordsAndIsRetriedASecondLater) {
     const NOTEID a = Trigger("A");
     Refresh();
-    const kova::TriggerProfile* head = kova::pEventTriggerProfile();
+    EXPECT_EQ(seen_, &InForce());  // the notification reads on with what it has just published
+    const kova::TriggerProfile* head = kova::pEventTriggerProfile(InForce());
 
-    Edit(a, {{"ConnectorId", Text("A2")}});
+    Rewrite(a, {{"ConnectorId", Text("A2")}});
     qixsim::FailNext("QIXFormulaCompile", ERR_QIX_FORMULA);
     EXPECT_EQ(Refresh(), (Strings{Latest(a), Error("Error compiling search formula. Error#: 267\n"),
                                   Kept("QIXFormulaCompile", 267)}));
     EXPECT_EQ(status_, 0);
-    EXPECT_EQ(kova::pEventTriggerProfile(), head);
+    EXPECT_EQ(kova::pEventTriggerProfile(InForce()), head);
     EXPECT_EQ(ChainConnectors(), (Strings{"A"}));
 
     // Not again within the second; then the edit is read.
@@ -405,13 +401,13 @@ TEST_F(RefreshTest, SearchFailureAtStartUpIsUsedAndLaterIsDiscarded) {
         Error("Error searching profile database: kovaevents.qix Error#: 258\n");
     EXPECT_EQ(Refresh(), (Strings{Latest(a), searchFailed, ReadInPart("QIXSearch", 258)}));
     EXPECT_EQ(status_, 0);
-    EXPECT_EQ(kova::pEventTriggerProfile(), nullptr);  // reset, then nothing read
-    EXPECT_EQ(qixsim::OpenHandleCount(), handles);     // formula freed, database closed
+    EXPECT_EQ(kova::pEventTriggerProfile(InForce()), nullptr);  // reset, then nothing read
+    EXPECT_EQ(qixsim::OpenHandleCount(), handles);              // formula freed, database closed
 
     kovatest::AdvanceClock(100);
     Refresh();
     EXPECT_EQ(ChainConnectors(), (Strings{"A"}));
-    Edit(a, {{"ConnectorId", Text("A2")}});
+    Rewrite(a, {{"ConnectorId", Text("A2")}});
     qixsim::FailNext("QIXSearch", ERR_QIX_NO_MEMORY);
     const Strings lines = Refresh();
     EXPECT_EQ(Containing(lines, "ERROR"), (Strings{searchFailed, Kept("QIXSearch", 258)}));
@@ -425,17 +421,22 @@ TEST_F(RefreshTest, MissingEventDatabaseChangesNothing) {
     db_ = QIX_NULLHANDLE;
     kovatest::ResetAll();  // a server without "kovaevents.qix"
     kovatest::SetConfigurationLogLevel(kova::kLogDebug);
-    kova::TriggerProfile* head = kovatest::AddTrigger({{"x.qix"}, 1, 1, 1, "kept"});
-    kova::profileFlags().latestProfileOriginatorId.sequence = 5;
-    kova::profileFlags().profileViewModified.word[0] = 77;
-    const kova::ProfileFlags before = kova::profileFlags();
+    kovatest::AddTrigger({{"x.qix"}, 1, 1, 1, "kept"});
+    kovatest::Edit([](kova::ProfileConfiguration& c) {
+        kova::profileFlags(c).latestProfileOriginatorId.sequence = 5;
+        kova::profileFlags(c).profileViewModified.word[0] = 77;
+    });
+    const kova::ProfileConfiguration* inForce = &InForce();
+    const kova::TriggerProfile* head = kova::pEventTriggerProfile(*inForce);
+    const kova::ProfileFlags before = kova::profileFlags(*inForce);
 
     EXPECT_EQ(Refresh(),
               (Strings{Error("Error opening profile database: kovaevents.qix Error#: 16645\n")}));
     EXPECT_EQ(status_, ERR_QIX_DB_NOT_FOUND & 0x3fff);
-    EXPECT_EQ(std::memcmp(&kova::profileFlags(), &before, sizeof before), 0);
-    EXPECT_EQ(kova::pEventTriggerProfile(), head);
+    EXPECT_EQ(std::memcmp(&kova::profileFlags(InForce()), &before, sizeof before), 0);
+    EXPECT_EQ(kova::pEventTriggerProfile(InForce()), head);
     EXPECT_EQ(ChainConnectors(), (Strings{"kept"}));
+    EXPECT_EQ(&InForce(), inForce);  // nothing published
 }
 
 TEST_F(RefreshTest, DatabaseCloseFailureIsReturnedMasked) {
@@ -465,7 +466,7 @@ TEST_F(RefreshTest, AllProfilesDeletedFallBackToTheKeptDeprecatedSettings) {
                               {{"LogLevel", Text("DEBUG")}, {"LogOutputs", List({"Console"})}});
     const NOTEID trigger = Trigger("t", {{"MonitoredDocuments", List({"m.qix", "n.qix"})}});
     Refresh();
-    ASSERT_EQ(kova::profileFlags().triggerProfileEnabled, 1);
+    ASSERT_EQ(kova::profileFlags(InForce()).triggerProfileEnabled, 1);
 
     Delete(configuration);
     Delete(system);
@@ -477,15 +478,15 @@ TEST_F(RefreshTest, AllProfilesDeletedFallBackToTheKeptDeprecatedSettings) {
     EXPECT_EQ(lines[0].rfind(Debug("pEventTriggerProfile="), 0), 0u);
     EXPECT_NE(lines[0].find(", MonitoredNum=2\n"), std::string::npos);
 
-    EXPECT_EQ(kova::profileFlags().triggerProfileEnabled, 0);
-    EXPECT_EQ(kova::profileFlags().configurationProfileEnabled, 0);
-    EXPECT_EQ(kova::profileFlags().systemProfileEnabled, 0);
-    EXPECT_EQ(kova::pEventTriggerProfile(), nullptr);
-    EXPECT_EQ(kova::pConfigurationProfile()->monitoredNum, 0);
-    EXPECT_EQ(kova::pConfigurationProfile()->updateEnabled, 0);
-    EXPECT_STREQ(kova::pConfigurationProfile()->connectorID, "cfg");
-    EXPECT_EQ(kova::GetLogLevel(), kova::kLogInfo);
-    EXPECT_TRUE(IsZero(kova::profileFlags().latestProfileOriginatorId));
+    EXPECT_EQ(kova::profileFlags(InForce()).triggerProfileEnabled, 0);
+    EXPECT_EQ(kova::profileFlags(InForce()).configurationProfileEnabled, 0);
+    EXPECT_EQ(kova::profileFlags(InForce()).systemProfileEnabled, 0);
+    EXPECT_EQ(kova::pEventTriggerProfile(InForce()), nullptr);
+    EXPECT_EQ(kova::pConfigurationProfile(InForce())->monitoredNum, 0);
+    EXPECT_EQ(kova::pConfigurationProfile(InForce())->updateEnabled, 0);
+    EXPECT_STREQ(kova::pConfigurationProfile(InForce())->connectorID, "cfg");
+    EXPECT_EQ(kova::GetLogLevel(InForce()), kova::kLogInfo);
+    EXPECT_TRUE(IsZero(kova::profileFlags(InForce()).latestProfileOriginatorId));
 
     // The empty view is stable: no further full read (and the DEBUG line is below INFO).
     EXPECT_EQ(Refresh(), Strings{});
@@ -517,7 +518,7 @@ TEST_F(RefreshTest, FailedViewLookupReadsTheProfilesAnyway) {
         EXPECT_EQ(lines[0], Error(fault.line));
         EXPECT_EQ(Containing(lines, "added!"), (Strings{TriggerAdded()}));
         EXPECT_EQ(qixsim::CallCount("QIXSearch"), ++searches);
-        EXPECT_TRUE(IsZero(kova::profileFlags().latestProfileOriginatorId));
+        EXPECT_TRUE(IsZero(kova::profileFlags(InForce()).latestProfileOriginatorId));
         EXPECT_EQ(qixsim::OpenHandleCount(), handles);
 
         lines = Refresh();
@@ -551,16 +552,23 @@ TEST_F(RefreshTest, EventDatabaseWithoutTheViewStillConfiguresTheAddIn) {
     }
 }
 
-// Two refreshes that both see the same change before either holds the write lock: only the first
-// reads the documents; the second finds the stamps already current.
+// Refreshes on several threads that all see the same change: only the first to hold the edit lock
+// reads the documents. A write-path one that finds the lock busy goes on; the others wait for it
+// and then find the stamps already current.
 TEST_F(RefreshTest, RefreshesOnSeveralThreadsReadEachChangeOnce) {
     const NOTEID a = Trigger("A");
     kovasupport::StdoutCapture capture;
     for (uint64_t round = 1; round <= 20; ++round) {
-        Edit(a, {{"ConnectorId", Text("A" + std::to_string(round))}});
+        Rewrite(a, {{"ConnectorId", Text("A" + std::to_string(round))}});
         std::thread threads[3];
-        for (std::thread& thread : threads)
-            thread = std::thread([] { EXPECT_EQ(kova::ReadProfile(), 0); });
+        threads[0] = std::thread([] {
+            kova::ConfigurationSnapshot snapshot;
+            EXPECT_EQ(kova::ReadProfile(snapshot), 0);
+        });
+        for (std::thread& thread : threads) {
+            if (!thread.joinable())
+                thread = std::thread([] { EXPECT_EQ(kova::ReadProfile(), 0); });
+        }
         for (std::thread& thread : threads)
             thread.join();
         EXPECT_EQ(qixsim::CallCount("QIXSearch"), round);
@@ -575,7 +583,7 @@ TEST_F(RefreshTest, RefreshesOnSeveralThreadsReadEachChangeOnce) {
 TEST_F(RefreshTest, AWritePathRefreshNeverWaitsForAReread) {
     const NOTEID a = Trigger("A");
     Refresh();
-    Edit(a, {{"ConnectorId", Text("A2")}});
+    Rewrite(a, {{"ConnectorId", Text("A2")}});
     kovatest::SetConfigurationLogLevel(0);
     std::atomic<bool> writerDone{false};
     std::atomic<bool> profileChangeDone{false};
@@ -584,11 +592,13 @@ TEST_F(RefreshTest, AWritePathRefreshNeverWaitsForAReread) {
         kova::ProfileEditLock reread(kova::EditWait::kBlock);
         ASSERT_TRUE(reread.held());
         writer = std::thread([&] {
-            EXPECT_EQ(kova::ReadProfile(), 0);
+            kova::ConfigurationSnapshot snapshot;
+            EXPECT_EQ(kova::ReadProfile(snapshot), 0);
+            EXPECT_STREQ(kova::getConnectorID(*snapshot), "A");  // goes on with the one in force
             writerDone = true;
         });
         profileChange = std::thread([&] {
-            EXPECT_EQ(kova::ReadProfile(kova::RefreshFor::kProfileChange), 0);
+            EXPECT_EQ(kova::ReadProfile(), 0);
             profileChangeDone = true;
         });
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
@@ -604,6 +614,43 @@ TEST_F(RefreshTest, AWritePathRefreshNeverWaitsForAReread) {
     profileChange.join();
     EXPECT_EQ(qixsim::CallCount("QIXSearch"), 2u);
     EXPECT_EQ(ChainConnectors(), (Strings{"A2"}));
+}
+
+// A profile document's change parked between its two stages: write-path refreshes leave its
+// re-read to the after stage, for a second of the server's clock from the first of them that met
+// it (parking it reads no clock). The after stage reads at once, and so does a write-path refresh
+// once nothing is in flight.
+TEST_F(RefreshTest, AParkedProfileChangeIsLeftToItsAfterStageForASecond) {
+    const NOTEID a = Trigger("A");
+    Refresh();
+    Rewrite(a, {{"ConnectorId", Text("A2")}});
+    const uint64_t clockReads = qixsim::CallCount("OSCurrentTIMEDATE");
+    kova::BeginProfileChange();
+    EXPECT_EQ(qixsim::CallCount("OSCurrentTIMEDATE"), clockReads);
+    kovatest::AdvanceClock(500);  // the window opens at the first meeting, not at the parking
+    EXPECT_EQ(Refresh(), (Strings{Latest(a), NotUpdated()}));
+    kovatest::AdvanceClock(50);  // the fixed clock also moves on by one at each read of it
+    EXPECT_EQ(Refresh(), (Strings{Latest(a), NotUpdated()}));
+    EXPECT_EQ(ChainConnectors(), (Strings{"A"}));
+    kovatest::AdvanceClock(50);
+    EXPECT_EQ(Containing(Refresh(), "added!"), (Strings{TriggerAdded()}));
+    EXPECT_EQ(ChainConnectors(), (Strings{"A2"}));
+    kova::EndProfileChange();
+
+    // A new change opens a new window; its after stage reads it within the window.
+    Rewrite(a, {{"ConnectorId", Text("A3")}});
+    kova::BeginProfileChange();
+    EXPECT_EQ(Refresh(), (Strings{Latest(a), NotUpdated()}));
+    kovasupport::StdoutCapture capture;
+    EXPECT_EQ(kova::ReadProfile(), 0);
+    EXPECT_EQ(Containing(ConsoleLines(capture.Stop()), "added!"), (Strings{TriggerAdded()}));
+    EXPECT_EQ(ChainConnectors(), (Strings{"A3"}));
+    kova::EndProfileChange();
+    EXPECT_EQ(qixsim::CallCount("QIXSearch"), 3u);
+
+    Rewrite(a, {{"ConnectorId", Text("A4")}});
+    EXPECT_EQ(Containing(Refresh(), "added!"), (Strings{TriggerAdded()}));
+    EXPECT_EQ(ChainConnectors(), (Strings{"A4"}));
 }
 
 }  // namespace
