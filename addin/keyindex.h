@@ -52,13 +52,11 @@ inline uint64_t DeleteKeyOf(const NoteEntry& entry) noexcept {
 
 // The key index of one table and its chain, changed only under the table's mutex.
 struct KeyIndex {
-    KeyIndex(NoteTable* chainHead, uint64_t (*key)(const NoteEntry&)) noexcept
-        : head(chainHead), keyOf(key) {}
+    explicit KeyIndex(NoteTable* chainHead) noexcept : head(chainHead) {}
     KeyIndex(const KeyIndex&) = delete;
     KeyIndex& operator=(const KeyIndex&) = delete;
 
     NoteTable* const head;
-    uint64_t (*const keyOf)(const NoteEntry&);
     // Entries parked; read without the table's mutex, so that an after stage with nothing parked
     // (every unmonitored notification) needs no lock.
     std::atomic<size_t> count{0};

@@ -22,19 +22,14 @@ NoteTable hDeleteNoteTable = nullptr;
 
 namespace {
 
-// One process-wide table: its index over the chain, and the mutex that guards both.
+// One process-wide table: its key, its index over the chain, and the mutex that guards both.
 struct PendingTable {
-    PendingTable(NoteTable* head, uint64_t (*keyOf)(const NoteEntry&)) noexcept
-        : index(head, keyOf) {}
+    PendingTable(NoteTable* head, uint64_t (*key)(const NoteEntry&)) noexcept
+        : keyOf(key), index(head) {}
+    uint64_t (*const keyOf)(const NoteEntry&);
     Mutex mutex;
     KeyIndex index GUARDED_BY(mutex);
 };
-
-// The table's key of an entry (a constant of the table).
-uint64_t KeyOf(const PendingTable& table,
-               const NoteEntry& entry) noexcept NO_THREAD_SAFETY_ANALYSIS {
-    return table.index.keyOf(entry);
-}
 
 // Entries parked: an atomic, read without the mutex, so that an after stage with nothing parked
 // (every unmonitored notification) takes no lock.
@@ -168,7 +163,7 @@ STATUS AddNoteEntryV75(NoteTable& table, EventContext& context, ParkedFor parked
     entry->next = nullptr;
     entry->connectorIds = MoveReversed(context.connectorIds);
     context.connectorIds = nullptr;
-    parked->key = KeyOf(*pending, *entry);
+    parked->key = pending->keyOf(*entry);
     parked->profileChange = false;
 
     bool formatted = false;

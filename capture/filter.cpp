@@ -236,7 +236,7 @@ int CheckIsEventMonitored(EventContext* context,
     // later in the call: so the losses are named once the decision is made.
     bool unlisted = false;
     const int monitored = Decide(configuration, change, [&](const char* id) noexcept {
-        if (!KOVAListHoldsAfterAdding(&context->connectorIds, id))
+        if (!KOVAListAddUniqueString(&context->connectorIds, id))
             unlisted = true;
     });
     if (unlisted) {

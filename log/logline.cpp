@@ -67,13 +67,6 @@ void ComposeLine(char (&line)[kLogLineSize], const char* word, const char* messa
     }
 }
 
-int32_t CurrentLevel() noexcept {
-    if (gThreadSources.load(std::memory_order_relaxed) != 0 && tSource != nullptr)
-        return tSource(tSourceContext).level;
-    return static_cast<int32_t>(
-        static_cast<uint32_t>(gPublished.load(std::memory_order_acquire) & 0xFFFFFFFFu));
-}
-
 }  // namespace
 
 void PublishLogSettings(const LogSettings& settings) noexcept {
@@ -103,11 +96,11 @@ LogSettings CurrentLogSettings() noexcept {
 }
 
 bool LogLevelPasses(int level) noexcept {
-    return level >= kLogError && level <= kLogDebug && level <= CurrentLevel();
+    return level >= kLogError && level <= kLogDebug && level <= CurrentLogSettings().level;
 }
 
 void LogLine(int level, const char* message) noexcept {
-    if (level > CurrentLevel())
+    if (level > CurrentLogSettings().level)
         return;
     const char* word = LevelWord(level);
     if (word == nullptr)

@@ -36,11 +36,7 @@ KOVAListNode* NewNode(const char* text) noexcept {
 
 }  // namespace
 
-void KOVAListAddUniqueString(KOVAList* head, const char* text) noexcept {
-    KOVAListHoldsAfterAdding(head, text);
-}
-
-bool KOVAListHoldsAfterAdding(KOVAList* head, const char* text) noexcept {
+bool KOVAListAddUniqueString(KOVAList* head, const char* text) noexcept {
     if (head == nullptr || text == nullptr)
         return false;
     for (const KOVAListNode* node = *head; node != nullptr; node = node->next) {

@@ -14,12 +14,10 @@ struct KOVAListNode {
 };
 using KOVAList = KOVAListNode*;  // null = the empty list
 
-// Adds `text` at the head unless an equal string is already in the list. On a failed
-// allocation the list is unchanged and an ERROR line is logged.
-void KOVAListAddUniqueString(KOVAList* head, const char* text) noexcept;
-// The same, answering whether the list holds the string afterwards (false only when its node could
-// not be allocated).
-bool KOVAListHoldsAfterAdding(KOVAList* head, const char* text) noexcept;
+// Adds `text` at the head unless an equal string is already in the list; answers whether the list
+// holds it afterwards. On a failed allocation the list is unchanged, an ERROR line is logged and
+// the answer is false.
+bool KOVAListAddUniqueString(KOVAList* head, const char* text) noexcept;
 // Moves the head string into `dest` (cut to destSize - 1 characters, always terminated) and frees
 // its node. An empty list leaves `dest` untouched.
 void KOVAListPopHeadString(KOVAList* head, char* dest, size_t destSize) noexcept;

@@ -1,10 +1,8 @@
 // The configuration in force, its snapshots and its publication. Each configuration counts its
-// holders: the "in force" slot, the edit lock's holder, and the snapshot stripes. A thread takes
-// its snapshots through one of 32 stripes (each on cache lines of its own): the stripe holds one
-// reference to a configuration for all its snapshots of it, so a notification touches only its
-// stripe's line, and the configuration's own count changes only when a stripe moves on to a newer
-// one. A publication swaps the slot and then frees, stripe by stripe, what no snapshot holds any
-// more, passing over a stripe that is busy: its last snapshot lets the old configuration go.
+// holders: the slot "in force", the edit lock's holder, and each snapshot. Taking a reference to
+// the one in force is one step against a swap of the slot (under the slot's mutex, held for a few
+// instructions); a publication swaps the slot and lets the replaced configuration go, and its
+// last holder frees it.
 #include "profile/publication.h"
 
 #include <atomic>
@@ -22,29 +20,16 @@ struct PublishedConfiguration {
     const bool immortal;                  // the load-time configuration, never freed
 };
 
-struct alignas(128) SnapshotStripe {  // two lines: processors fetch lines in pairs
-    Mutex mutex;
-    PublishedConfiguration* held GUARDED_BY(mutex) = nullptr;  // one reference, for `count`
-    std::atomic<uint32_t> count{0};  // snapshots of `held`; raised under the mutex only
-};
-
 Mutex gProfileEditMutex;
 
 namespace {
 
-constexpr unsigned kStripes = 32;
-
 // The configuration at load: nothing read, so nothing monitored and no line logged.
 PublishedConfiguration gLoadTime(true);
-// The slot: changed only under gSlotMutex, which also makes "load and take a reference" one step
-// against a swap. Compared without it (a pointer comparison, no access).
+// The slot, whose mutex makes "load and take a reference" one step against a swap.
 Mutex gSlotMutex;
-std::atomic<PublishedConfiguration*> gInForce{&gLoadTime};
+PublishedConfiguration* gInForce GUARDED_BY(gSlotMutex) = &gLoadTime;
 std::atomic<bool> gUnloaded{false};
-
-SnapshotStripe gStripes[kStripes];
-std::atomic<unsigned> gNextStripe{0};
-thread_local unsigned tStripe = kStripes;  // chosen at the thread's first snapshot
 
 void Ref(PublishedConfiguration* published) noexcept {
     published->references.fetch_add(1, std::memory_order_relaxed);
@@ -62,25 +47,14 @@ void Unref(PublishedConfiguration* published) noexcept {
 PublishedConfiguration* TakeInForce() noexcept {
     if (!gSlotMutex.Lock())
         return nullptr;
-    PublishedConfiguration* inForce = gInForce.load(std::memory_order_relaxed);
+    PublishedConfiguration* inForce = gInForce;
     Ref(inForce);
     gSlotMutex.Unlock();
     return inForce;
 }
 
-// Lets a stripe's configuration go when no snapshot holds it and it is no longer in force.
-void DropStale(SnapshotStripe& stripe) noexcept REQUIRES(stripe.mutex) {
-    PublishedConfiguration* held = stripe.held;
-    if (held == nullptr || stripe.count.load(std::memory_order_acquire) != 0 ||
-        held == gInForce.load(std::memory_order_acquire)) {
-        return;
-    }
-    stripe.held = nullptr;
-    Unref(held);
-}
-
 // Puts `next` (holding the reference it hands over) in force, unless the add-in is unloaded and
-// `evenUnloaded` is false; then frees what nothing holds any more. Answers whether it did.
+// `evenUnloaded` is false. Answers whether it did.
 bool Install(PublishedConfiguration* next, bool evenUnloaded) noexcept {
     if (!gSlotMutex.Lock())
         return false;
@@ -89,14 +63,9 @@ bool Install(PublishedConfiguration* next, bool evenUnloaded) noexcept {
         return false;
     }
     PublishLogSettings(LogSettingsOf(next->configuration));
-    PublishedConfiguration* replaced = gInForce.exchange(next, std::memory_order_acq_rel);
+    PublishedConfiguration* replaced = gInForce;
+    gInForce = next;
     gSlotMutex.Unlock();
-    for (SnapshotStripe& stripe : gStripes) {
-        if (stripe.mutex.TryLock()) {
-            DropStale(stripe);
-            stripe.mutex.Unlock();
-        }
-    }
     Unref(replaced);
     return true;
 }
@@ -110,51 +79,12 @@ const ProfileConfiguration& ConfigurationSnapshot::operator*() const noexcept {
 }
 
 void ConfigurationSnapshot::Take() noexcept {
-    if (tStripe == kStripes)
-        tStripe = gNextStripe.fetch_add(1, std::memory_order_relaxed) % kStripes;
-    SnapshotStripe& stripe = gStripes[tStripe];
-    if (!stripe.mutex.Lock())
-        return;
-    if (stripe.held != gInForce.load(std::memory_order_acquire)) {
-        PublishedConfiguration* inForce = TakeInForce();
-        if (inForce == nullptr) {
-            stripe.mutex.Unlock();
-            return;
-        }
-        if (stripe.count.load(std::memory_order_acquire) != 0) {
-            // Other snapshots of the stripe still hold the older one: this one holds its own.
-            stripe.mutex.Unlock();
-            held_ = inForce;
-            return;
-        }
-        PublishedConfiguration* older = stripe.held;
-        stripe.held = inForce;
-        Unref(older);
-    }
-    stripe.count.fetch_add(1, std::memory_order_acq_rel);
-    held_ = stripe.held;
-    stripe_ = &stripe;
-    stripe.mutex.Unlock();
+    held_ = TakeInForce();
 }
 
 void ConfigurationSnapshot::Release() noexcept {
-    PublishedConfiguration* held = held_;
-    SnapshotStripe* stripe = stripe_;
+    Unref(held_);
     held_ = nullptr;
-    stripe_ = nullptr;
-    if (held == nullptr)
-        return;
-    if (stripe == nullptr) {
-        Unref(held);
-        return;
-    }
-    // The last snapshot of a replaced configuration lets it go; when the stripe's lock cannot be
-    // taken, the next snapshot or publication on the stripe does.
-    if (stripe->count.fetch_sub(1, std::memory_order_acq_rel) == 1 &&
-        held != gInForce.load(std::memory_order_acquire) && stripe->mutex.Lock()) {
-        DropStale(*stripe);
-        stripe->mutex.Unlock();
-    }
 }
 
 // ---- Edits -------------------------------------------------------------------------------------
@@ -166,25 +96,11 @@ ProfileEditLock::ProfileEditLock(EditWait wait) noexcept {
         held_ = gProfileEditMutex.TryLock();
         busy_ = !held_;
     }
-    if (!held_)
-        return;
-    inForce_ = TakeInForce();
-    if (inForce_ == nullptr) {
-        held_ = false;
-        busy_ = false;
-        gProfileEditMutex.Unlock();
-    }
 }
 
 ProfileEditLock::~ProfileEditLock() NO_THREAD_SAFETY_ANALYSIS {
-    if (!held_)
-        return;
-    Unref(inForce_);
-    gProfileEditMutex.Unlock();
-}
-
-const ProfileConfiguration& ProfileEditLock::InForce() const noexcept {
-    return inForce_->configuration;
+    if (held_)
+        gProfileEditMutex.Unlock();
 }
 
 void PublishedDeleter::operator()(PublishedConfiguration* published) const noexcept {
@@ -209,12 +125,17 @@ ProfileEdit::ProfileEdit(const ProfileEditLock& lock) noexcept {
 void ProfileEdit::Begin(const ProfileEditLock& lock) noexcept {
     if (!lock.held())
         return;
+    copied_.Renew();  // taken under the lock, so only the unload may replace it meanwhile
+    if (!copied_.ok()) {
+        LogLine(kLogError, "Error locking the profile records.\n");
+        return;
+    }
     building_.reset(new (std::nothrow) PublishedConfiguration);
     if (building_ == nullptr) {
         LogLine(kLogError, "Out of memory copying the profile configuration.\n");
         return;
     }
-    ok_ = CopyConfiguration(lock.InForce(), &building_->configuration);
+    ok_ = CopyConfiguration(*copied_, &building_->configuration);
     if (!ok_)
         LogLine(kLogError, "Out of memory copying the profile configuration.\n");
     SetThreadLogSettingsSource(SettingsOfBuilding, &building_->configuration);

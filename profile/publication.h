@@ -21,7 +21,6 @@
 namespace kova {
 
 struct PublishedConfiguration;  // a configuration and the count of those that hold it
-struct SnapshotStripe;
 
 // The configuration in force, held from its taking to its end. ok() is false only when a lock
 // could not be taken (the C++ runtime reported an error); the notification then passes
@@ -48,7 +47,6 @@ class ConfigurationSnapshot {
     void Release() noexcept;
 
     PublishedConfiguration* held_ = nullptr;
-    SnapshotStripe* stripe_ = nullptr;  // the stripe whose reference it shares; null: its own
 };
 
 // The right to build the next configuration: one edit at a time. A refresh on the write path
@@ -67,11 +65,8 @@ class ProfileEditLock {
     bool busy() const noexcept { return busy_; }
     // Tells the analysis what held() has answered.
     void AssertHeld() const noexcept ASSERT_CAPABILITY(gProfileEditMutex) {}
-    // The configuration in force when the lock was taken; only this lock's holder replaces it.
-    const ProfileConfiguration& InForce() const noexcept;
 
   private:
-    PublishedConfiguration* inForce_ = nullptr;
     bool held_ = false;
     bool busy_ = false;
 };
@@ -93,6 +88,8 @@ class ProfileEdit {
 
     // The copy is complete (false: no lock, or memory ran out while copying).
     bool ok() const noexcept { return ok_; }
+    // The configuration it copied (the one in force when it began).
+    const ProfileConfiguration& base() const noexcept { return *copied_; }
     ProfileConfiguration& configuration() noexcept;
     // Indexes the configuration and puts it and its log settings in force. False, and dropped,
     // when the copy failed (ok() false) or the add-in is unloaded. The edit holds nothing
@@ -104,6 +101,7 @@ class ProfileEdit {
     void Begin(const ProfileEditLock& lock) noexcept;
 
     std::optional<ProfileEditLock> ownLock_;
+    ConfigurationSnapshot copied_;
     std::unique_ptr<PublishedConfiguration, PublishedDeleter> building_;
     bool ok_ = false;
 };

@@ -1,4 +1,5 @@
-// The profile refresh: opens the event database, runs the change test against a snapshot and,
+// The profile refresh: opens the event database, runs the change test against a snapshot (the
+// profile view's last entry and last-modified time against the snapshot's change stamps) and,
 // when it finds a change, decides who reads it (this caller, another thread, a profile change's
 // after stage, or a later retry) and has it read (profile/reread.h). A failed re-read is tried
 // again when a profile document changes, and otherwise at most once a second of the server's
@@ -13,13 +14,56 @@
 #include "hostapi/itemtext.h"
 #include "hostapi/qixapi.h"
 #include "log/logline.h"
-#include "profile/changetest.h"
 #include "profile/reread.h"
 
 namespace kova {
 namespace {
 
 constexpr STATUS kStatusMask = 0x3fff;
+
+constexpr char kViewPattern[] = "-G40n^";
+
+bool SameOriginatorStamp(const ORIGINATORID& a, const ORIGINATORID& b) noexcept {
+    return a.sequence == b.sequence && a.sequenceTime.word[0] == b.sequenceTime.word[0] &&
+           a.sequenceTime.word[1] == b.sequenceTime.word[1];
+}
+
+bool SameTime(const TIMEDATE& a, const TIMEDATE& b) noexcept {
+    return a.word[0] == b.word[0] && a.word[1] == b.word[1];
+}
+
+// Reads the last entry of the open profile view; `found` tells whether it has one and `latest`
+// is then its note id. A failed read is logged and its status answered.
+STATUS FindLatestNoteId(HCOLLECTION collection, bool* found, NOTEID* latest) noexcept {
+    *found = false;
+    *latest = 0;
+    COLLECTIONPOSITION position;
+    std::memset(&position, 0, sizeof position);
+    position.level = 0;
+    position.tumbler[0] = 0;
+
+    MemGuard buffer;
+    uint32_t returned = 0;
+    const STATUS status =
+        TAVReadEntries(collection, &position, NAVIGATE_LAST, 1, NAVIGATE_NEXT, 1, READ_MASK_NOTEID,
+                       buffer.Out(), nullptr, nullptr, &returned, nullptr);
+    if (status != 0) {
+        LogFormat(kLogError, "Error TAVReadEntries. Error# %i\n", static_cast<int>(status));
+        return status;
+    }
+    if (buffer) {
+        {
+            MemLock lock(buffer.Get());
+            if (lock.Get() != nullptr && returned > 0) {
+                std::memcpy(latest, lock.Get(), sizeof *latest);
+                *found = true;
+            }
+        }
+        buffer.Close();
+    }
+    return 0;
+}
+
 constexpr char kNotUpdated[] = "Profile refreshed but not updated!\n";
 constexpr char kLockError[] = "Error locking the profile records.\n";
 
@@ -31,7 +75,7 @@ constexpr uint64_t kProfileChangeWindow = 100;
 // The retry of a failed re-read; only the holder of the edit lock reads the documents.
 bool gRetryArmed GUARDED_BY(gProfileEditMutex) = false;
 uint64_t gRetryArmedAt GUARDED_BY(gProfileEditMutex) = 0;
-ProfileStamps gFailedStamps GUARDED_BY(gProfileEditMutex){};  // what the failed read's test saw
+ProfileFlags gFailedStamps GUARDED_BY(gProfileEditMutex){};  // what the failed read's test saw
 
 std::atomic<int> gProfileChangesInFlight{0};
 // When a write-path refresh first met the changes in flight (0: none has yet).
@@ -54,18 +98,14 @@ bool ProfileChangeInFlight() noexcept {
 void ArmRetry(const ProfileStamps& stamps) noexcept REQUIRES(gProfileEditMutex) {
     gRetryArmed = true;
     gRetryArmedAt = ServerHundredths();
-    gFailedStamps = stamps;
+    gFailedStamps.latestProfileOriginatorId = stamps.latest;
+    gFailedStamps.profileViewModified = stamps.viewModified;
 }
 
 // The documents are as they were when a re-read failed, and its retry is not due yet. A change
 // since then is read at once; a clock set back counts as the wait being over.
 bool RetryWaiting(const ProfileStamps& stamps) noexcept REQUIRES(gProfileEditMutex) {
-    if (!gRetryArmed)
-        return false;
-    ProfileFlags failed{};
-    failed.latestProfileOriginatorId = gFailedStamps.latest;
-    failed.profileViewModified = gFailedStamps.viewModified;
-    if (!SameStamps(failed, stamps))
+    if (!gRetryArmed || !SameStamps(gFailedStamps, stamps))
         return false;
     const uint64_t now = ServerHundredths();
     return now >= gRetryArmedAt && now - gRetryArmedAt < kRetryInterval;
@@ -89,7 +129,8 @@ void RefreshChanged(DBHANDLE db, const ProfileStamps& stamps, bool viewFailed, b
         }
         lock.AssertHeld();
         // Another thread may have read this very change while this one waited for the lock.
-        if ((!viewFailed && SameStamps(lock.InForce().profileFlags, stamps)) ||
+        const ConfigurationSnapshot inForce;
+        if ((inForce.ok() && !viewFailed && SameStamps(inForce->profileFlags, stamps)) ||
             (writePath && RetryWaiting(stamps))) {
             LogLine(kLogDebug, kNotUpdated);
             return;
@@ -147,6 +188,65 @@ STATUS Refresh(ConfigurationSnapshot& snapshot, bool writePath) noexcept {
 }
 
 }  // namespace
+
+bool SameStamps(const ProfileFlags& flags, const ProfileStamps& stamps) noexcept {
+    return SameOriginatorStamp(flags.latestProfileOriginatorId, stamps.latest) &&
+           SameTime(flags.profileViewModified, stamps.viewModified);
+}
+
+STATUS FindProfileViewInfo(DBHANDLE db, ORIGINATORID* latestOriginatorId,
+                           TIMEDATE* viewModified) noexcept {
+    NOTEID viewNoteId = 0;
+    const STATUS found =
+        TAVFindDesignNoteExt(db, kProfileView, NOTE_CLASS_VIEW, kViewPattern, &viewNoteId, 0);
+    if (found != 0) {
+        LogFormat(kLogError, "Error TAVFindView. Error# %i\n", static_cast<int>(found));
+        return found;
+    }
+
+    CollectionGuard collection;
+    const STATUS opened = TAVOpenCollection(db, db, viewNoteId, 0, QIX_NULLHANDLE, collection.Out(),
+                                            nullptr, nullptr, nullptr, nullptr);
+    if (opened != 0) {
+        LogFormat(kLogError, "Error TAVOpenCollection. Error# %i\n", static_cast<int>(opened));
+        return opened;
+    }
+
+    bool hasEntry = false;
+    NOTEID latestNoteId = 0;
+    const STATUS read = FindLatestNoteId(collection.Get(), &hasEntry, &latestNoteId);
+    if (read != 0)
+        return read;
+
+    if (hasEntry) {
+        NoteGuard note;
+        const STATUS noteOpened = QIXNoteOpen(db, latestNoteId, 0, note.Out());
+        if (noteOpened != 0) {
+            LogFormat(kLogError, "Error opening Note. Error# %i\n", static_cast<int>(noteOpened));
+            return noteOpened;
+        }
+        QIXNoteGetInfo(note.Get(), NOTE_INFO_ORIGINATOR, latestOriginatorId);
+        LogFormat(kLogDebug, "Latest profile NoteID=%X!\n",
+                  static_cast<unsigned int>(latestNoteId));
+    }
+
+    TAVGetLastModifiedTime(collection.Get(), viewModified);
+    return 0;
+}
+
+int CheckUnchangedProfile(ORIGINATORID* stored, const ORIGINATORID* current) noexcept {
+    if (SameOriginatorStamp(*stored, *current))
+        return 1;
+    std::memcpy(stored, current, sizeof *stored);
+    return 0;
+}
+
+int CheckUnchangedDATETIME(TIMEDATE* stored, const TIMEDATE* current) noexcept {
+    if (SameTime(*stored, *current))
+        return 1;
+    *stored = *current;
+    return 0;
+}
 
 uint64_t ServerHundredths() noexcept {
     const TIMEDATE now = CurrentTime();

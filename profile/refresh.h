@@ -11,8 +11,28 @@
 
 #include "hostapi/qixtypes.h"
 #include "profile/publication.h"
+#include "profile/records.h"
 
 namespace kova {
+
+// ---- The change test: have the profile documents changed since a configuration was read? ----
+
+// The stamps the profile view shows now.
+struct ProfileStamps {
+    ORIGINATORID latest;    // originator id of the view's last document; zero when it is empty
+    TIMEDATE viewModified;  // the view's last-modified time
+};
+
+STATUS FindProfileViewInfo(DBHANDLE db, ORIGINATORID* latestOriginatorId,
+                           TIMEDATE* viewModified) noexcept;
+int CheckUnchangedProfile(ORIGINATORID* stored, const ORIGINATORID* current) noexcept;
+int CheckUnchangedDATETIME(TIMEDATE* stored, const TIMEDATE* current) noexcept;
+
+// Whether `flags` hold exactly these stamps (the test CheckUnchangedProfile and
+// CheckUnchangedDATETIME make, without copying).
+bool SameStamps(const ProfileFlags& flags, const ProfileStamps& stamps) noexcept;
+
+// ---- Who reads a change ------------------------------------------------------------------------
 
 // The write path: the change test against the notification's snapshot. When this thread re-reads
 // and publishes, the snapshot is renewed, so the rest of the notification sees what was read.

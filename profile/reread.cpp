@@ -94,7 +94,7 @@ RereadOutcome ReadAllProfiles(const ProfileEditLock& lock, DBHANDLE db,
             NoteIncompleteRead(read, "memory allocation", ERR_QIX_NO_MEMORY);
         } else {
             read.configuration = &edit.configuration();
-            if (ReadInto(read, lock.InForce().complete, stamps))
+            if (ReadInto(read, edit.base().complete, stamps))
                 published = edit.Publish();
         }
     }  // an edit not published is dropped here

@@ -4,8 +4,8 @@
 #define KOVA_PROFILE_REREAD_H
 
 #include "hostapi/qixtypes.h"
-#include "profile/changetest.h"
 #include "profile/publication.h"
+#include "profile/refresh.h"
 
 namespace kova {
 
