@@ -162,6 +162,13 @@ STATUS WriteEventDocument(DBHANDLE db, const EventTexts& texts, const char* conn
     return stored;
 }
 
+// The path of `db` as the server gives it, into `path`; empty (false) when it cannot be read.
+bool ReadPath(DBHANDLE db, char (&path)[kPathSize]) noexcept {
+    const bool read = QIXDbPathGet(db, path, nullptr) == 0;
+    path[read ? kPathSize - 1 : 0] = '\0';
+    return read;
+}
+
 void FormTexts(EventTexts* texts, const ORIGINATORID& originatorId, NOTEID noteId,
                DBHANDLE dbHandle, int32_t status) noexcept {
     FormatWords(texts->unid, originatorId.file.word[1], originatorId.file.word[0],
@@ -173,13 +180,10 @@ void FormTexts(EventTexts* texts, const ORIGINATORID& originatorId, NOTEID noteI
     TimeText(texts->eventTime, texts->timeText, sizeof texts->timeText);
 
     // An unreadable path leaves "DBPath" empty; the documents are still written.
-    texts->dbPath[0] = '\0';
     texts->normalizedPath[0] = '\0';
-    if (QIXDbPathGet(dbHandle, texts->dbPath, nullptr) != 0) {
-        texts->dbPath[0] = '\0';
+    if (!ReadPath(dbHandle, texts->dbPath)) {
         LogLine(kLogError, "Error retrieving database path.\n");
     } else {
-        texts->dbPath[kPathSize - 1] = '\0';
         GetNormalizedDbPath(texts->normalizedPath, sizeof texts->normalizedPath, texts->dbPath);
     }
     texts->status = static_cast<double>(status);
@@ -198,10 +202,7 @@ void AddEvent(ORIGINATORID originatorId, NOTEID noteId, DBHANDLE dbHandle, const
         LogFormat(kLogError, "Error opening event table database: %s\n", kEventDatabase);
         // Named by the change as far as it is known without the event database.
         texts.noteId = noteId;
-        texts.dbPath[0] = '\0';
-        if (QIXDbPathGet(dbHandle, texts.dbPath, nullptr) != 0)
-            texts.dbPath[0] = '\0';
-        texts.dbPath[kPathSize - 1] = '\0';
+        ReadPath(dbHandle, texts.dbPath);
     } else {
         LogFormat(kLogDebug, "Database %s opened successfully.\n", kEventDatabase);
         FormTexts(&texts, originatorId, noteId, dbHandle, status);

@@ -5,20 +5,11 @@
 // last holder frees it.
 #include "profile/publication.h"
 
-#include <atomic>
-#include <cstdint>
 #include <new>
 
 #include "log/logline.h"
 
 namespace kova {
-
-struct PublishedConfiguration {
-    explicit PublishedConfiguration(bool isImmortal = false) noexcept : immortal(isImmortal) {}
-    ProfileConfiguration configuration;
-    std::atomic<uint32_t> references{1};  // a new one: the reference its publication hands over
-    const bool immortal;                  // the load-time configuration, never freed
-};
 
 Mutex gProfileEditMutex;
 
@@ -74,10 +65,6 @@ bool Install(PublishedConfiguration* next, bool evenUnloaded) noexcept {
 
 // ---- Snapshots ---------------------------------------------------------------------------------
 
-const ProfileConfiguration& ConfigurationSnapshot::operator*() const noexcept {
-    return held_->configuration;
-}
-
 void ConfigurationSnapshot::Take() noexcept {
     held_ = TakeInForce();
 }
@@ -101,10 +88,6 @@ ProfileEditLock::ProfileEditLock(EditWait wait) noexcept {
 ProfileEditLock::~ProfileEditLock() NO_THREAD_SAFETY_ANALYSIS {
     if (held_)
         gProfileEditMutex.Unlock();
-}
-
-void PublishedDeleter::operator()(PublishedConfiguration* published) const noexcept {
-    delete published;
 }
 
 namespace {
@@ -139,10 +122,6 @@ void ProfileEdit::Begin(const ProfileEditLock& lock) noexcept {
     if (!ok_)
         LogLine(kLogError, "Out of memory copying the profile configuration.\n");
     SetThreadLogSettingsSource(SettingsOfBuilding, &building_->configuration);
-}
-
-ProfileConfiguration& ProfileEdit::configuration() noexcept {
-    return building_->configuration;
 }
 
 void ProfileEdit::Discard() noexcept {

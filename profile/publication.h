@@ -11,6 +11,8 @@
 #ifndef KOVA_PROFILE_PUBLICATION_H
 #define KOVA_PROFILE_PUBLICATION_H
 
+#include <atomic>
+#include <cstdint>
 #include <memory>
 #include <optional>
 
@@ -20,7 +22,14 @@
 
 namespace kova {
 
-struct PublishedConfiguration;  // a configuration and the count of those that hold it
+// A configuration and the count of those that hold it: the slot "in force", each snapshot, an
+// edit's copy source.
+struct PublishedConfiguration {
+    explicit PublishedConfiguration(bool isImmortal = false) noexcept : immortal(isImmortal) {}
+    ProfileConfiguration configuration;
+    std::atomic<uint32_t> references{1};  // a new one: the reference its publication hands over
+    const bool immortal;                  // the load-time configuration, never freed
+};
 
 // The configuration in force, held from its taking to its end. ok() is false only when a lock
 // could not be taken (the C++ runtime reported an error); the notification then passes
@@ -33,7 +42,7 @@ class ConfigurationSnapshot {
     ConfigurationSnapshot& operator=(const ConfigurationSnapshot&) = delete;
 
     bool ok() const noexcept { return held_ != nullptr; }
-    const ProfileConfiguration& operator*() const noexcept;
+    const ProfileConfiguration& operator*() const noexcept { return held_->configuration; }
     const ProfileConfiguration* operator->() const noexcept { return &**this; }
     // Lets the held configuration go and takes the one in force now: a thread that has just
     // published reads what it published.
@@ -71,10 +80,6 @@ class ProfileEditLock {
     bool busy_ = false;
 };
 
-struct PublishedDeleter {
-    void operator()(PublishedConfiguration* published) const noexcept;
-};
-
 // A configuration being built under the edit lock: a copy of the one in force. While it exists,
 // the building thread's log lines follow the settings it holds; every other thread keeps the
 // published ones. Publish() puts it in force; otherwise it is dropped with the edit.
@@ -90,7 +95,7 @@ class ProfileEdit {
     bool ok() const noexcept { return ok_; }
     // The configuration it copied (the one in force when it began).
     const ProfileConfiguration& base() const noexcept { return *copied_; }
-    ProfileConfiguration& configuration() noexcept;
+    ProfileConfiguration& configuration() noexcept { return building_->configuration; }
     // Indexes the configuration and puts it and its log settings in force. False, and dropped,
     // when the copy failed (ok() false) or the add-in is unloaded. The edit holds nothing
     // afterwards.
@@ -102,7 +107,7 @@ class ProfileEdit {
 
     std::optional<ProfileEditLock> ownLock_;
     ConfigurationSnapshot copied_;
-    std::unique_ptr<PublishedConfiguration, PublishedDeleter> building_;
+    std::unique_ptr<PublishedConfiguration> building_;
     bool ok_ = false;
 };
 
