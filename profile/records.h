@@ -83,8 +83,8 @@ void ResetProfileFlags(ProfileConfiguration& configuration) noexcept;
 void FreeMonitored(char*** monitored, int32_t* monitoredNum) noexcept;
 
 // Calls visit(entry) for each filled slot of a record's monitored entries, in order, until visit
-// answers true; answers whether it did. Empty slots and a missing array are passed over: the walk
-// of the filter, its index and its explanation all see a record's entries this way.
+// answers true; answers whether it did. Empty slots and a missing array are passed over: the
+// filter's walk, its index and kovahost's explanation all see a record's entries this way.
 template <typename Visit>
 bool FindMonitoredEntry(char* const* monitored, int32_t monitoredNum, Visit&& visit) {
     if (monitored == nullptr)
