@@ -126,6 +126,9 @@ TEST(KovahostCli, CommandLineMistakesAreBadInputAndRunNothing) {
         {"--lnt x.yaml",
          "kovahost: unknown option '--lnt'; did you mean --lint? (kovahost --help lists the "
          "options)\n"},
+        {"--LINT x.yaml",
+         "kovahost: unknown option '--LINT'; did you mean --lint? (kovahost --help lists the "
+         "options)\n"},
         {"--json=yes",
          "kovahost: option --json takes no value (kovahost --help lists the options)\n"},
         {"--addin",

@@ -4,6 +4,7 @@
 // profile documents they hold (--lint). This file owns the command
 // line: the options, the files named on it and the exit status.
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -103,12 +104,16 @@ int BadUsage(const std::string& message, bool hint = true) {
     return kovahost::kExitBadInput;
 }
 
+// The hint compares without letter case: "--LINT" is a typed "--lint".
 std::string UnknownOption(const std::string& name) {
+    std::string folded = name;
+    for (char& c : folded)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     std::string best;
     size_t bestDistance = 3;
     for (const Option& option : kOptions) {
-        const size_t distance = Distance(name, option.name);
-        const bool prefix = name.size() > 3 && std::string(option.name).rfind(name, 0) == 0;
+        const size_t distance = Distance(folded, option.name);
+        const bool prefix = folded.size() > 3 && std::string(option.name).rfind(folded, 0) == 0;
         if (prefix || distance < bestDistance) {
             best = option.name;
             bestDistance = prefix ? 0 : distance;
