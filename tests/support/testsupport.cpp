@@ -81,15 +81,21 @@ void SetConfigurationLogLevel(int32_t level) {
     });
 }
 
-kova::TriggerProfile* NewTriggerProfile(const ProfileSpec& wanted) {
-    auto* profile =
-        static_cast<kova::TriggerProfile*>(std::calloc(1, sizeof(kova::TriggerProfile)));
+// The fields a trigger record and the deprecated profile share, from `wanted`.
+template <typename Profile>
+void Fill(Profile* profile, const ProfileSpec& wanted) {
     profile->monitored = CopyEntries(wanted.monitored);
     profile->monitoredNum = static_cast<int32_t>(wanted.monitored.size());
     profile->createEnabled = wanted.createEnabled;
     profile->updateEnabled = wanted.updateEnabled;
     profile->deleteEnabled = wanted.deleteEnabled;
     CopyConnector(profile->connectorID, wanted.connectorId);
+}
+
+kova::TriggerProfile* NewTriggerProfile(const ProfileSpec& wanted) {
+    auto* profile =
+        static_cast<kova::TriggerProfile*>(std::calloc(1, sizeof(kova::TriggerProfile)));
+    Fill(profile, wanted);
     return profile;
 }
 
@@ -107,13 +113,7 @@ kova::TriggerProfile* AddTrigger(const ProfileSpec& wanted) {
 void SetConfigurationProfile(const ProfileSpec& wanted) {
     Edit([&](kova::ProfileConfiguration& configuration) {
         kova::CleanUpConfigurationProfile(configuration);
-        kova::ConfigurationProfile* profile = kova::pConfigurationProfile(configuration);
-        profile->monitored = CopyEntries(wanted.monitored);
-        profile->monitoredNum = static_cast<int32_t>(wanted.monitored.size());
-        profile->createEnabled = wanted.createEnabled;
-        profile->updateEnabled = wanted.updateEnabled;
-        profile->deleteEnabled = wanted.deleteEnabled;
-        CopyConnector(profile->connectorID, wanted.connectorId);
+        Fill(kova::pConfigurationProfile(configuration), wanted);
         kova::profileFlags(configuration).configurationProfileEnabled = 1;
     });
 }
