@@ -154,6 +154,15 @@ TEST(KovahostCli, CommandLineMistakesAreBadInputAndRunNothing) {
         {"--lint",
          "kovahost: --lint needs at least one FILE ('-' for standard input) (kovahost "
          "--help lists the options)\n"},
+        {"--show-quickstart --lint",
+         "kovahost: give --show-quickstart alone (with --json at most) (kovahost --help lists "
+         "the options)\n"},
+        {"--version --lint f.yaml",
+         "kovahost: give --version alone (with --json at most) (kovahost --help lists the "
+         "options)\n"},
+        {"--version --show-quickstart",
+         "kovahost: give --version or --show-quickstart, not both (kovahost --help lists the "
+         "options)\n"},
         {"a.yaml b.yaml",
          "kovahost: one scenario at a time (--check and --lint take several files)\n"},
     };
@@ -167,7 +176,9 @@ TEST(KovahostCli, CommandLineMistakesAreBadInputAndRunNothing) {
     const RunResult missing = Kovahost("/no/such/scenario.yaml");
     EXPECT_EQ(missing.status, 2);
     EXPECT_EQ(missing.out, "");
-    EXPECT_EQ(missing.err, "/no/such/scenario.yaml: cannot open the scenario file\n");
+    EXPECT_EQ(missing.err,
+              "kovahost: /no/such/scenario.yaml: cannot open the scenario file: No such file or "
+              "directory\n");
 
     const RunResult check = Kovahost("--check " + std::string(KOVA_EXAMPLES_DIR) + "/basic.yaml");
     EXPECT_EQ(check.status, 0);
@@ -193,13 +204,18 @@ TEST(KovahostCli, OptionsWithValuesStandardInputAndSeveralFiles) {
     const RunResult checkBad = Kovahost("--check /no/such.yaml " + examples + "/load.yaml");
     EXPECT_EQ(checkBad.status, 2);
     EXPECT_EQ(checkBad.out, examples + "/load.yaml: ok, 6 steps\n");
-    EXPECT_EQ(checkBad.err, "/no/such.yaml: cannot open the scenario file\n");
+    EXPECT_EQ(checkBad.err,
+              "kovahost: /no/such.yaml: cannot open the scenario file: No such file or "
+              "directory\n");
 
     // --lint over every example: no warning (no example shows a profile mistake).
     const RunResult lint = Kovahost("--lint " + examples + "/*.yaml");
     EXPECT_EQ(lint.status, 0) << lint.out;
     EXPECT_EQ(lint.out, "");
-    EXPECT_EQ(lint.err, "kovahost: no warning in 6 files\n");
+    // The summary names each file and its number of profile documents.
+    EXPECT_EQ(lint.err.rfind("kovahost: no warning in 6 files: ", 0), 0u) << lint.err;
+    EXPECT_NE(lint.err.find("basic.yaml (2 profile documents), "), std::string::npos);
+    EXPECT_NE(lint.err.find("profiles.yaml (1 profile document), "), std::string::npos);
 
     // A finding: exit 1, one line, or one JSON object; a file it cannot read: exit 2.
     const std::string mistake = WriteScenario(
@@ -211,7 +227,8 @@ TEST(KovahostCli, OptionsWithValuesStandardInputAndSeveralFiles) {
     EXPECT_EQ(found.out, mistake +
                              ":5: warning: LogLevel 'debug' is not NONE, ERROR, INFO or DEBUG: the "
                              "log level becomes ERROR (did you mean 'DEBUG'?) [log-level]\n");
-    EXPECT_EQ(found.err, "kovahost: 1 warning in 1 of 1 file\n");
+    EXPECT_EQ(found.err,
+              "kovahost: 1 warning in 1 of 1 file: " + mistake + " (1 profile document)\n");
     const RunResult json = Kovahost("--lint --json - < " + mistake);
     EXPECT_EQ(json.status, 1);
     EXPECT_EQ(nlohmann::json::parse(json.out),
@@ -221,7 +238,16 @@ TEST(KovahostCli, OptionsWithValuesStandardInputAndSeveralFiles) {
                               {"warning",
                                "LogLevel 'debug' is not NONE, ERROR, INFO or DEBUG: "
                                "the log level becomes ERROR (did you mean 'DEBUG'?)"}}));
-    EXPECT_EQ(Kovahost("--lint " + mistake + " /no/such.yaml").status, 2);
+    // A file that cannot be read and one that is no valid scenario are told apart.
+    const std::string malformed = std::string(KOVAHOST_TEST_DIR) + "/bad/malformed.yaml";
+    const RunResult unread = Kovahost("--lint " + mistake + " /no/such.yaml " + malformed);
+    EXPECT_EQ(unread.status, 2);
+    EXPECT_NE(unread.err.find("kovahost: 1 warning in 1 of 1 file: " + mistake +
+                              " (1 profile document); 1 file could not be read (/no/such.yaml); "
+                              "1 file is no valid scenario (" +
+                              malformed + ")\n"),
+              std::string::npos)
+        << unread.err;
 
     // --addin=PATH is --addin PATH.
     const RunResult addin = Kovahost("--addin=/no/such/libkovaevents.so");

@@ -19,7 +19,7 @@ namespace {
 const char kServer[] =
     "databases:\n"
     "  - path: shop/items.qix\n"
-    "    forms: ['Item; Article']\n"
+    "    forms: ['Item; Article', 'Customer ; Client']\n"
     "  - path: orders.qix\n"
     "    forms: [Order]\n"
     "  - path: kovaevents.qix\n"
@@ -29,6 +29,11 @@ const char kServer[] =
 const char kGood[] =
     "      - {Form: EventTriggerConfiguration, ConnectorId: shop, EventTypes: [Create], "
     "MonitoredDocuments: [orders.qix]}\n";
+
+// A log source, for the rows that have none of their own; it goes last, after the lines a row
+// checks.
+const char kLogs[] =
+    "      - {Form: SystemConfiguration, LogLevel: ERROR, LogOutputs: [Console]}\n";
 
 std::string Trigger(const std::string& rest) {
     return "      - {Form: EventTriggerConfiguration, " + rest + "}\n";
@@ -43,6 +48,7 @@ struct Row {
     const char* rule;  // the rule the row is about ("" for the clean row)
     std::string documents;
     std::vector<std::string> warnings;  // after "t.yaml:"
+    std::string server = kServer;       // the lines before `documents`
 };
 
 std::vector<Row> Rows() {
@@ -57,7 +63,8 @@ std::vector<Row> Rows() {
          {}},
         {"event-type",
          Trigger("ConnectorId: shop, EventTypes: [Create, update, Deletes, ' Update'], "
-                 "MonitoredDocuments: [orders.qix]"),
+                 "MonitoredDocuments: [orders.qix]") +
+             kLogs,
          {"8: warning: EventTypes entry 'update' is not Create, Update or Delete: it is ignored "
           "(did you mean 'Update'?) [event-type]",
           "8: warning: EventTypes entry 'Deletes' is not Create, Update or Delete: it is ignored "
@@ -81,16 +88,21 @@ std::vector<Row> Rows() {
           "the add-in writes no log line at all [log-outputs]"}},
         {"blank",
          Trigger("ConnectorId: 'shop ', EventTypes: [Create], MonitoredDocuments: "
-                 "['shop/items.qix:Item ', 'orders.qix :Order']"),
+                 "['shop/items.qix:Item ', 'orders.qix :Order', 'shop/items.qix:Customer']") +
+             kLogs,
          {"8: warning: ConnectorId 'shop ' has a blank at its end, which counts: the Event "
           "documents for this trigger carry it as written [blank]",
           "8: warning: MonitoredDocuments entry 'shop/items.qix:Item ': the form part 'Item ' has "
           "a blank at its end, which counts: it matches no form name of shop/items.qix [blank]",
           "8: warning: MonitoredDocuments entry 'orders.qix :Order': the path 'orders.qix ' has a "
-          "blank at its end, which counts: it names no database [blank]"}},
+          "blank at its end, which counts: it names no database [blank]",
+          "8: warning: MonitoredDocuments entry 'shop/items.qix:Customer': the form title "
+          "'Customer ; Client' of shop/items.qix names the form 'Customer ', with a blank at its "
+          "end, which counts: the form part 'Customer' does not match it; remove the blank from "
+          "the title [blank]"}},
         {"connector-id",
          Trigger("ConnectorId: '', EventTypes: [Create], MonitoredDocuments: [orders.qix]") +
-             Trigger("EventTypes: [Create], MonitoredDocuments: [orders.qix]"),
+             Trigger("EventTypes: [Create], MonitoredDocuments: [orders.qix]") + kLogs,
          {"8: warning: ConnectorId is empty: the Event documents for this trigger carry an empty "
           "connector id [connector-id]",
           "9: warning: ConnectorId is missing: the Event documents for this trigger carry an "
@@ -107,7 +119,7 @@ std::vector<Row> Rows() {
           "EventTriggerConfiguration documents (the first is at line 8): its trigger settings are "
           "ignored [overridden-configuration]"}},
         {"unknown-database",
-         Monitoring("shop/itmes.qix") + Monitoring("archive.qix") + Monitoring(":Order"),
+         Monitoring("shop/itmes.qix") + Monitoring("archive.qix") + Monitoring(":Order") + kLogs,
          {"8: warning: MonitoredDocuments entry 'shop/itmes.qix' names no database of this "
           "scenario (did you mean 'shop/items.qix'?) [unknown-database]",
           "9: warning: MonitoredDocuments entry 'archive.qix' names no database of this scenario "
@@ -116,7 +128,8 @@ std::vector<Row> Rows() {
           "[unknown-database]"}},
         {"unknown-form",
          Monitoring("shop/items.qix:Itme") + Monitoring("orders.qix:Invoice") +
-             Monitoring("shop/items.qix:") + Monitoring("shop/items.qix:article"),
+             Monitoring("shop/items.qix:") + Monitoring("shop/items.qix:article") +
+             Monitoring("shop/items.qix:Item; Article") + kLogs,
          {"8: warning: MonitoredDocuments entry 'shop/items.qix:Itme': the form part 'Itme' is no "
           "form name or alias of shop/items.qix (did you mean 'Item'?) [unknown-form]",
           "9: warning: MonitoredDocuments entry 'orders.qix:Invoice': the form part 'Invoice' is "
@@ -125,7 +138,10 @@ std::vector<Row> Rows() {
           "part never matches [unknown-form]",
           "11: warning: MonitoredDocuments entry 'shop/items.qix:article': the form part "
           "'article' differs in letter case from the form name 'Article'; the comparison is "
-          "case-sensitive [unknown-form]"}},
+          "case-sensitive [unknown-form]",
+          "12: warning: MonitoredDocuments entry 'shop/items.qix:Item; Article': the form part "
+          "'Item; Article' is the whole form title of shop/items.qix: a form part is one of its "
+          "names, 'Item' or 'Article' (one entry each) [unknown-form]"}},
         {"path-spelling",
          Monitoring("./orders.qix") + Monitoring("/srv/data/orders.qix") +
              Monitoring("shop\\\\items.qix") + Monitoring("C:\\data\\orders.qix") +
@@ -194,27 +210,25 @@ std::vector<Row> Rows() {
           "EventTriggerConfiguration documents (the first is at line 13): it no longer monitors "
           "'orders.qix', 'shop/items.qix' for connector 'legacy' [overridden-configuration]"}},
         {"near-miss",
-         "      - {Form: Systemconfiguration, LogLevel: INFO, LogOutputs: [Console]}\n" +
-             Trigger("ConnectorID: shop, EventTypes: [Create], MonitoredDocuments: [orders.qix], "
-                     "DatabasePaths: [orders.qix], LogLevel: INFO") +
+         Trigger("ConnectorID: shop, EventTypes: [Create], MonitoredDocuments: [orders.qix], "
+                 "DatabasePaths: [orders.qix], LogLevel: INFO") +
              "      - Form: EventTriggerConfiguration\n"
              "        ConnectorId: shop\n"
              "        EventTypes: [Create]\n"
              "        MonitoredDocument:\n"
-             "          - orders.qix\n",
-         {"8: warning: Form 'Systemconfiguration' is no profile form, so the add-in ignores this "
-          "document (did you mean 'SystemConfiguration'?) [near-miss]",
-          "9: warning: item 'ConnectorID' is not read in an EventTriggerConfiguration document "
+             "          - orders.qix\n" +
+             kLogs,
+         {"8: warning: item 'ConnectorID' is not read in an EventTriggerConfiguration document "
           "(did you mean 'ConnectorId'?) [near-miss]",
-          "9: warning: item 'DatabasePaths' is not read in an EventTriggerConfiguration document "
+          "8: warning: item 'DatabasePaths' is not read in an EventTriggerConfiguration document "
           "(only Configuration documents read it) [near-miss]",
-          "9: warning: item 'LogLevel' is not read in an EventTriggerConfiguration document "
+          "8: warning: item 'LogLevel' is not read in an EventTriggerConfiguration document "
           "(only Configuration and SystemConfiguration documents read it) [near-miss]",
-          "9: warning: ConnectorId is missing: the Event documents for this trigger carry an "
+          "8: warning: ConnectorId is missing: the Event documents for this trigger carry an "
           "empty connector id [connector-id]",
-          "10: warning: the trigger for connector 'shop' can never act: MonitoredDocuments has "
+          "9: warning: the trigger for connector 'shop' can never act: MonitoredDocuments has "
           "no entry [dead-trigger]",
-          "13: warning: item 'MonitoredDocument' is not read in an EventTriggerConfiguration "
+          "12: warning: item 'MonitoredDocument' is not read in an EventTriggerConfiguration "
           "document (did you mean 'MonitoredDocuments'?) [near-miss]"}},
         {"own-database",
          Trigger("ConnectorId: shop, EventTypes: [Delete], MonitoredDocuments: [kovaevents.qix, "
@@ -225,7 +239,8 @@ std::vector<Row> Rows() {
              "        EventTypes: [Update]\n"
              "        MonitoredDocuments:\n"
              "          - orders.qix\n"
-             "          - 'hub.qix:Memo'\n",
+             "          - 'hub.qix:Memo'\n" +
+             kLogs,
          {"8: warning: MonitoredDocuments entry 'kovaevents.qix' names the add-in's own "
           "database: every Event document the connector deletes would become a new Event "
           "document (a feedback loop) [own-database]",
@@ -233,6 +248,50 @@ std::vector<Row> Rows() {
           "the server, whose changes are never monitored [own-database]",
           "15: warning: MonitoredDocuments entry 'hub.qix:Memo' names 'hub.qix', a system "
           "database of the server, whose changes are never monitored [own-database]"}},
+        {"profile-form",
+         "      - {Form: Systemconfiguration, LogLevel: INFO, LogOutputs: [Console]}\n"
+         "      - {Form: EventTriggerConfig, ConnectorId: shop}\n"
+         "      - {Form: TriggerConfiguration, ConnectorId: shop}\n"
+         "      - {Form: Config, ConnectorId: shop}\n"
+         "      - {Form: Event, EventType: Create}\n" +
+             std::string(kGood) + kLogs,
+         {"8: warning: Form 'Systemconfiguration' is no profile form, so the add-in ignores this "
+          "document (did you mean 'SystemConfiguration'?) [profile-form]",
+          "9: warning: Form 'EventTriggerConfig' is no profile form, so the add-in ignores this "
+          "document (did you mean 'EventTriggerConfiguration'?) [profile-form]",
+          "10: warning: Form 'TriggerConfiguration' is no profile form, so the add-in ignores "
+          "this document (did you mean 'EventTriggerConfiguration'?) [profile-form]",
+          "11: warning: Form 'Config' is no profile form, so the add-in ignores this document "
+          "(did you mean 'Configuration'?) [profile-form]"}},
+        {"no-log",
+         kGood,
+         {"6: warning: kovaevents.qix holds no SystemConfiguration and no Configuration "
+          "document: the log level is NONE and the add-in writes no log line at all, errors "
+          "included (add a SystemConfiguration document) [no-log]"}},
+        {"event-database",
+         kLogs,
+         {"6: warning: an EventTriggerConfiguration document in 'orders.qix' is never read: the "
+          "add-in reads profile documents from 'kovaevents.qix' only [event-database]",
+          "7: warning: the database 'config/kovaevents.qix' is not the add-in's own: it reads "
+          "'kovaevents.qix' at the top of the data directory only: the add-in finds no profile, "
+          "reports \"KOVA Inbound profile read error!\" at its start and captures nothing "
+          "[event-database]",
+          "9: warning: a SystemConfiguration document in 'config/kovaevents.qix' is never read: "
+          "the add-in reads profile documents from 'kovaevents.qix' only [event-database]"},
+         "databases:\n"
+         "  - path: shop/items.qix\n"
+         "    forms: ['Item; Article']\n"
+         "  - path: orders.qix\n"
+         "    documents:\n" +
+             std::string(kGood) +
+             "  - path: config/kovaevents.qix\n"
+             "    documents:\n"},
+        {"event-database",
+         "",
+         {"2: warning: no database 'kovaevents.qix' is defined: the add-in finds no profile, "
+          "reports \"KOVA Inbound profile read error!\" at its start and captures nothing "
+          "[event-database]"},
+         "databases:\n  - path: orders.qix\n"},
     };
 }
 
@@ -241,7 +300,7 @@ TEST(Lint, EachProfileMistakeGivesItsWarningsAtTheirLines) {
     for (const Row& row : Rows()) {
         Scenario plan;
         ScenarioError error;
-        const std::string text = std::string(kServer) + row.documents;
+        const std::string text = row.server + row.documents;
         ASSERT_TRUE(ReadScenarioText(text, "t.yaml", &plan, &error)) << error.Text() << "\n"
                                                                      << text;
         std::vector<std::string> found;

@@ -203,6 +203,9 @@ TEST(ScenarioReader, BadValuesAreReportedAtTheirLine) {
          5, "note 'n' is listed twice"},
         {"steps:\n  - start: now\n", 2, "'start' takes no arguments"},
         {"- start\n", 1, "a scenario must be a map"},
+        {"databases:\n  - path: \"sales\\archive\\c.qix\"\n", 2,
+         "unknown escape character: c (in double quotes a backslash starts an escape: write a "
+         "text with backslashes in single quotes)"},
     };
     for (const Case& c : cases) {
         const ScenarioError error = Error(c.text);
@@ -239,9 +242,12 @@ TEST(ScenarioReader, FileThatCannotBeReadNamesTheFile) {
     Scenario plan;
     ScenarioError error;
     EXPECT_FALSE(ReadScenarioFile("/no/such/dir/s.yaml", &plan, &error));
-    EXPECT_EQ(error.Text(), "/no/such/dir/s.yaml: cannot open the scenario file");
+    EXPECT_EQ(error.Text(),
+              "kovahost: /no/such/dir/s.yaml: cannot open the scenario file: No such file or "
+              "directory");
     EXPECT_FALSE(ReadScenarioFile(KOVAHOST_TEST_DIR, &plan, &error));  // a directory
     EXPECT_EQ(error.line, 0);
+    EXPECT_EQ(error.message, "cannot open the scenario file: Is a directory");
     EXPECT_TRUE(IsServerOperation("QIXNoteCreate"));
     EXPECT_TRUE(IsServerOperation("TAVGetLastModifiedTime"));
     EXPECT_FALSE(IsServerOperation("qixnotecreate"));

@@ -28,6 +28,9 @@ constexpr char kDuplicateProfile[] = "duplicate-profile";
 constexpr char kOverridden[] = "overridden-configuration";
 constexpr char kNearMiss[] = "near-miss";
 constexpr char kOwnDatabase[] = "own-database";
+constexpr char kEventDatabaseRule[] = "event-database";
+constexpr char kNoLog[] = "no-log";
+constexpr char kProfileForm[] = "profile-form";
 
 // The names the add-in reads, from its own list of them.
 using kova::kConfigurationForm;
@@ -259,14 +262,17 @@ class Linter {
         }
     }
 
-    std::vector<Finding> Run() {
+    std::vector<Finding> Run(size_t* profileDocuments) {
         const DatabasePlan* eventDb = nullptr;
         for (const DatabasePlan& db : plan_.databases) {
             if (db.path == kEventDb)
                 eventDb = &db;
         }
-        if (eventDb == nullptr)
-            return {};
+        CheckProfilesElsewhere();
+        if (eventDb == nullptr) {
+            CheckNoEventDatabase();
+            return Sorted();
+        }
         std::vector<const DocumentPlan*> triggers;
         std::vector<const DocumentPlan*> systems;
         std::vector<const DocumentPlan*> configurations;
@@ -280,6 +286,15 @@ class Linter {
                 configurations.push_back(&doc);
             }
         }
+        *profileDocuments = triggers.size() + systems.size() + configurations.size();
+        if (systems.empty() && configurations.empty()) {
+            Add(eventDb->line, kNoLog,
+                std::string(kEventDb) + " holds no " + kSystemForm + " and no " +
+                    kConfigurationForm +
+                    " document: the log level is NONE and the add-in writes no log line at all, "
+                    "errors included (add a " +
+                    kSystemForm + " document)");
+        }
         for (const DocumentPlan* doc : triggers)
             CheckTrigger(*doc);
         for (const DocumentPlan* doc : systems)
@@ -292,12 +307,53 @@ class Linter {
             for (const DocumentPlan* doc : configurations)
                 CheckOverridden(*doc, *triggers.front());
         }
+        return Sorted();
+    }
+
+  private:
+    std::vector<Finding> Sorted() {
         std::stable_sort(findings_.begin(), findings_.end(),
                          [](const Finding& a, const Finding& b) { return a.line < b.line; });
         return findings_;
     }
 
-  private:
+    // The add-in reads its profiles from the database of that name at the top of the data
+    // directory. Without it the start fails ("KOVA Inbound profile read error!") and nothing is
+    // ever captured; a database of that name in a folder is an ordinary database to it.
+    void CheckNoEventDatabase() {
+        const std::string consequence =
+            ": the add-in finds no profile, reports \"KOVA Inbound profile read error!\" at its "
+            "start and captures nothing";
+        for (const DatabasePlan& db : plan_.databases) {
+            const size_t slash = db.path.rfind('/');
+            if (slash != std::string::npos &&
+                db.path.compare(slash + 1, std::string::npos, kEventDb) == 0) {
+                Add(db.line, kEventDatabaseRule,
+                    "the database " + Quoted(db.path) + " is not the add-in's own: it reads " +
+                        Quoted(kEventDb) + " at the top of the data directory only" + consequence);
+                return;
+            }
+        }
+        Add(plan_.databases.empty() ? 1 : plan_.databases.front().line, kEventDatabaseRule,
+            "no database " + Quoted(kEventDb) + " is defined" + consequence);
+    }
+
+    // Profile documents stored in any database but the add-in's own are never read.
+    void CheckProfilesElsewhere() {
+        for (const DatabasePlan& db : plan_.databases) {
+            if (db.path == kEventDb)
+                continue;
+            for (const DocumentPlan& doc : db.documents) {
+                const Item form = ItemOf(doc, "Form");
+                if (form.present && Contains(kProfileForms, form.text)) {
+                    Add(form.line, kEventDatabaseRule,
+                        Article(form.text) + form.text + " document in " + Quoted(db.path) +
+                            " is never read: the add-in reads profile documents from " +
+                            Quoted(kEventDb) + " only");
+                }
+            }
+        }
+    }
     void Add(int line, const char* rule, const std::string& text) {
         findings_.push_back(Finding{plan_.file, line, rule, text});
     }
@@ -310,11 +366,29 @@ class Linter {
             return "";
         if (Contains(kProfileForms, form.text))
             return form.text;
+        std::vector<std::string> meant;
         const std::string guess = NearMiss(form.text, kProfileForms);
-        if (!guess.empty()) {
-            Add(form.line, kNearMiss,
+        if (!guess.empty())
+            meant.push_back(Quoted(guess));
+        // A shortened name ("EventTriggerConfig", "TriggerConfiguration"); the Event form of
+        // the database's own documents is no shortened profile form.
+        const std::string folded = Folded(form.text);
+        if (meant.empty() && folded.size() >= 4 && form.text != kova::kEventForm) {
+            for (const std::string& profile : kProfileForms) {
+                const std::string whole = Folded(profile);
+                const bool prefix = whole.compare(0, folded.size(), folded) == 0;
+                const bool suffix =
+                    whole.size() > folded.size() &&
+                    whole.compare(whole.size() - folded.size(), folded.size(), folded) == 0;
+                if (prefix || suffix)
+                    meant.push_back(Quoted(profile));
+            }
+        }
+        if (!meant.empty()) {
+            Add(form.line, kProfileForm,
                 "Form " + Quoted(form.text) +
-                    " is no profile form, so the add-in ignores this document" + DidYouMean(guess));
+                    " is no profile form, so the add-in ignores this document (did you mean " +
+                    Join(meant, "or") + "?)");
         }
         return "";
     }
@@ -538,10 +612,31 @@ class Linter {
         if (Contains(names, wanted))
             return;
         for (const std::string& name : names) {
-            if (Trimmed(name) == Trimmed(wanted)) {
+            if (Trimmed(name) != Trimmed(wanted))
+                continue;
+            if (wanted == Trimmed(wanted)) {  // the blank is the form title's
+                Add(line, kBlank,
+                    what + ": the form title " + Quoted(TitleOf(db, name)) + " of " + db +
+                        " names the form " + Quoted(name) + ", with " + BlankPlace(name) +
+                        ", which counts: the form part " + Quoted(form) +
+                        " does not match it; remove the blank from the title");
+            } else {
                 Add(line, kBlank,
                     what + ": the form part " + Quoted(form) + " has " + BlankPlace(form) +
                         ", which counts: it matches no form name of " + db);
+            }
+            return;
+        }
+        for (const std::string& title : titles_.at(db)) {
+            const std::vector<std::string> titleNames = TitleNames(title);
+            if (titleNames.size() > 1 && TitleNames(wanted) == titleNames) {
+                std::vector<std::string> quoted;
+                for (const std::string& name : titleNames)
+                    quoted.push_back(Quoted(name));
+                Add(line, kUnknownForm,
+                    what + ": the form part " + Quoted(form) + " is the whole form title of " + db +
+                        ": a form part is one of its names, " + Join(quoted, "or") +
+                        " (one entry each)");
                 return;
             }
         }
@@ -563,6 +658,15 @@ class Linter {
                 (known.empty()   ? " (it defines no form)"
                  : guess.empty() ? " (forms: " + known + ")"
                                  : DidYouMean(guess)));
+    }
+
+    // The title as written that names `name`, for a form of `db`.
+    std::string TitleOf(const std::string& db, const std::string& name) const {
+        for (const std::string& title : titles_.at(db)) {
+            if (Contains(TitleNames(title), name))
+                return title;
+        }
+        return name;
     }
 
     void CheckTrigger(const DocumentPlan& doc) {
@@ -683,8 +787,12 @@ class Linter {
 
 }  // namespace
 
-std::vector<Finding> LintScenario(const Scenario& plan) {
-    return Linter(plan).Run();
+std::vector<Finding> LintScenario(const Scenario& plan, size_t* profileDocuments) {
+    size_t count = 0;
+    std::vector<Finding> findings = Linter(plan).Run(&count);
+    if (profileDocuments != nullptr)
+        *profileDocuments = count;
+    return findings;
 }
 
 std::string FindingText(const Finding& finding) {
@@ -701,9 +809,11 @@ Json FindingJson(const Finding& finding) {
 
 const std::vector<std::string>& LintRules() {
     static const std::vector<std::string> rules{
-        kEventType,        kBlank,        kConnectorId, kDeadTrigger, kUnknownDatabase,
-        kUnknownForm,      kPathSpelling, kListInText,  kLogLevel,    kLogOutputsRule,
-        kDuplicateProfile, kOverridden,   kNearMiss,    kOwnDatabase};
+        kEventType,       kBlank,          kConnectorId,       kDeadTrigger,
+        kUnknownDatabase, kUnknownForm,    kPathSpelling,      kListInText,
+        kLogLevel,        kLogOutputsRule, kDuplicateProfile,  kOverridden,
+        kNearMiss,        kOwnDatabase,    kEventDatabaseRule, kNoLog,
+        kProfileForm};
     return rules;
 }
 

@@ -1,6 +1,8 @@
 // kovahost --lint: checks the profile documents a scenario stores in "kovaevents.qix" (its
-// `databases:` section) against the databases and forms the same scenario defines, and reports
-// each value the add-in would read otherwise than an administrator most likely meant. The rules
+// `databases:` section) against the databases and forms the same scenario defines, and the
+// scenario as a deployment (where that database and its profile documents are, whether anything
+// will log), and reports each value the add-in would read otherwise than an administrator most
+// likely meant. The rules
 // are those written down in docs/event-database.md ("Checking profile documents"); each finding
 // names its rule. Pure: nothing here runs the add-in or prints.
 #ifndef KOVA_TOOLS_KOVAHOST_LINT_H
@@ -21,8 +23,9 @@ struct Finding {
     std::string text;
 };
 
-// The findings for a read scenario, ordered by line.
-std::vector<Finding> LintScenario(const Scenario& plan);
+// The findings for a read scenario, ordered by line; `profileDocuments` (when given) receives
+// the number of profile documents checked in its kovaevents.qix.
+std::vector<Finding> LintScenario(const Scenario& plan, size_t* profileDocuments = nullptr);
 
 // "FILE:LINE: warning: TEXT [RULE]".
 std::string FindingText(const Finding& finding);

@@ -144,10 +144,11 @@ bool ReadScenario(const std::string& name, kovahost::Scenario* plan, kovahost::S
 }
 
 // Reads each of `files` in turn and hands every scenario read to `use`; a file that cannot be
-// read gets its error on standard error. Answers whether every file was read.
+// read gets its error on standard error (and in `failed`, when given). Answers whether every
+// file was read.
 template <typename Use>
-bool ForEachScenario(const std::vector<std::string>& files, const kovahost::Output& out,
-                     Use&& use) {
+bool ForEachScenario(const std::vector<std::string>& files, const kovahost::Output& out, Use&& use,
+                     std::vector<kovahost::ScenarioError>* failed = nullptr) {
     bool stdinUsed = false;
     bool allRead = true;
     for (const std::string& file : files) {
@@ -157,11 +158,20 @@ bool ForEachScenario(const std::vector<std::string>& files, const kovahost::Outp
             out.Flush();
             std::fprintf(stderr, "%s\n", error.Text().c_str());
             allRead = false;
+            if (failed != nullptr)
+                failed->push_back(error);
             continue;
         }
         use(plan);
     }
     return allRead;
+}
+
+std::string JoinNames(const std::vector<std::string>& names) {
+    std::string text;
+    for (const std::string& name : names)
+        text += (text.empty() ? "" : ", ") + name;
+    return text;
 }
 
 int CheckFiles(const std::vector<std::string>& files, bool json) {
@@ -177,22 +187,43 @@ int LintFiles(const std::vector<std::string>& files, bool json) {
     const kovahost::Output out(json);
     size_t findings = 0;
     size_t withFindings = 0;
-    size_t read = 0;
-    const bool unreadable = !ForEachScenario(files, out, [&](const kovahost::Scenario& plan) {
-        const std::vector<kovahost::Finding> found = kovahost::LintScenario(plan);
-        for (const kovahost::Finding& finding : found)
-            out.Record(kovahost::FindingText(finding), kovahost::FindingJson(finding));
-        findings += found.size();
-        withFindings += found.empty() ? 0 : 1;
-        ++read;
-    });
+    std::vector<std::string> checkedFiles;  // "t.yaml (3 profile documents)"
+    std::vector<kovahost::ScenarioError> failed;
+    const bool unreadable = !ForEachScenario(
+        files, out,
+        [&](const kovahost::Scenario& plan) {
+            size_t profiles = 0;
+            const std::vector<kovahost::Finding> found = kovahost::LintScenario(plan, &profiles);
+            for (const kovahost::Finding& finding : found)
+                out.Record(kovahost::FindingText(finding), kovahost::FindingJson(finding));
+            findings += found.size();
+            withFindings += found.empty() ? 0 : 1;
+            checkedFiles.push_back(
+                plan.file + " (" +
+                kovahost::Count(profiles, "profile document", "profile documents") + ")");
+        },
+        &failed);
     out.Flush();
-    // The summary speaks of the files that could be read; each other one has had its error.
-    const std::string checked =
-        kovahost::Count(read, "file", "files") +
-        (unreadable
-             ? " read (" + kovahost::Count(files.size() - read, "file", "files") + " could not be)"
-             : "");
+    // The summary names the files checked; each other one has had its error, and is named as
+    // one that could not be read or one that is no valid scenario.
+    std::vector<std::string> unopened;
+    std::vector<std::string> invalid;
+    for (const kovahost::ScenarioError& error : failed)
+        (error.unopened ? unopened : invalid).push_back(error.file);
+    std::string checked = kovahost::Count(checkedFiles.size(), "file", "files");
+    if (!checkedFiles.empty())
+        checked += ": " + JoinNames(checkedFiles);
+    if (!unopened.empty()) {
+        checked += "; " + kovahost::Count(unopened.size(), "file", "files") +
+                   " could not be read (" + JoinNames(unopened) + ")";
+    }
+    if (!invalid.empty()) {
+        checked += "; " +
+                   (invalid.size() == 1
+                        ? std::string("1 file is no valid scenario")
+                        : std::to_string(invalid.size()) + " files are no valid scenarios") +
+                   " (" + JoinNames(invalid) + ")";
+    }
     if (findings == 0) {
         std::fprintf(stderr, "kovahost: no warning in %s\n", checked.c_str());
     } else {
@@ -271,6 +302,15 @@ int Main(int argc, char** argv) {
         }
     }
 
+    // --help answers whatever else is given; --version and --show-quickstart print one thing
+    // and run nothing, so anything beside them (--json aside) is a contradiction.
+    if (!help && (version || showQuickstart)) {
+        const char* alone = version ? "--version" : "--show-quickstart";
+        if (version && showQuickstart)
+            return BadUsage("give --version or --show-quickstart, not both");
+        if (mode != Mode::kRun || options.explain || !options.addinPath.empty() || !files.empty())
+            return BadUsage(std::string("give ") + alone + " alone (with --json at most)");
+    }
     const kovahost::Output out(options.json);
     if (help) {
         out.Record(std::string(kUsage, sizeof kUsage - 2), kovahost::Json{{"usage", kUsage}});

@@ -4,13 +4,15 @@
 #include <yaml-cpp/yaml.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <map>
+#include <memory>
 #include <set>
-#include <sstream>
 
 #include "tools/kovahost/scenario_reader.h"
 
@@ -503,6 +505,8 @@ Scenario ReadPlan(const YAML::Node& root) {
 }  // namespace
 
 std::string ScenarioError::Text() const {
+    if (unopened)
+        return "kovahost: " + file + ": " + message;
     if (line > 0)
         return file + ":" + std::to_string(line) + ": " + message;
     return file + ": " + message;
@@ -515,7 +519,13 @@ bool ReadScenarioText(const std::string& text, const std::string& file, Scenario
         try {
             root = YAML::Load(text);
         } catch (const YAML::ParserException& e) {
-            throw ScenarioError{"", e.mark.line + 1, "malformed YAML: " + e.msg};
+            // A Windows path in double quotes ("sales\archive") is the usual cause.
+            const bool escape = e.msg.rfind(YAML::ErrorMsg::INVALID_ESCAPE, 0) == 0;
+            throw ScenarioError{"", e.mark.line + 1,
+                                "malformed YAML: " + e.msg +
+                                    (escape ? " (in double quotes a backslash starts an escape: "
+                                              "write a text with backslashes in single quotes)"
+                                            : "")};
         }
         Scenario read = ReadPlan(root);
         read.file = file;
@@ -532,15 +542,27 @@ bool ReadScenarioText(const std::string& text, const std::string& file, Scenario
 }
 
 bool ReadScenarioFile(const std::string& path, Scenario* plan, ScenarioError* error) {
-    std::error_code ignored;
-    std::ifstream in(path, std::ios::binary);
-    if (std::filesystem::is_directory(path, ignored) || !in) {
-        *error = ScenarioError{path, 0, "cannot open the scenario file"};
+    const auto unopened = [&](int code) {
+        *error = ScenarioError{
+            path, 0, std::string("cannot open the scenario file: ") + std::strerror(code)};
+        error->unopened = true;
         return false;
-    }
-    std::ostringstream text;
-    text << in.rdbuf();
-    return ReadScenarioText(text.str(), path, plan, error);
+    };
+    std::error_code ignored;
+    if (std::filesystem::is_directory(path, ignored))
+        return unopened(EISDIR);
+    errno = 0;
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(std::fopen(path.c_str(), "rb"),
+                                                             &std::fclose);
+    if (in == nullptr)
+        return unopened(errno != 0 ? errno : ENOENT);
+    std::string text;
+    char chunk[4096];
+    for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, in.get())) > 0;)
+        text.append(chunk, n);
+    if (std::ferror(in.get()) != 0)
+        return unopened(EIO);
+    return ReadScenarioText(text, path, plan, error);
 }
 
 }  // namespace kovahost

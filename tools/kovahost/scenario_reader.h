@@ -13,7 +13,9 @@ struct ScenarioError {
     std::string file;
     int line = 0;  // 1-based; 0 when the whole file is concerned
     std::string message;
-    // "file:line: message", or "file: message" without a line.
+    bool unopened = false;  // the file could not be opened or read, so it was never checked
+    // "file:line: message", or "file: message" without a line; "kovahost: file: message" for a
+    // file that could not be opened, which is kovahost's own failure rather than the file's.
     std::string Text() const;
 };
 
