@@ -5,26 +5,28 @@
 #     lib/kovaevents/libqixapi.so       the stand-in server kovahost runs the add-in on
 #     bin/kovahost                      finds both through ../lib/kovaevents
 #     share/man/man1/kovahost.1
-#     share/doc/kovaevents/             README.md, the administrator's docs, examples/
+#     share/doc/kovaevents/             the administrator's docs, examples/ (with their outputs)
 #   Windows (.zip, below its top folder)
 #     kovaevents.dll                    the add-in
 #     kovahost.exe                      finds kovaevents.dll and qixapi.dll in its own folder
 #     qixapi.dll                        the stand-in server kovahost runs the add-in on
-#     doc/                              README.md and the administrator's docs
-#     examples/                         the example scenarios
+#     doc/                              the administrator's docs
+#     examples/                         the example scenarios and their outputs
 #   (the compiler's runtime is linked into each of the three; they import only system DLLs and
 #   each other)
 # The version is the project version of the top-level CMakeLists.txt.
 include(GNUInstallDirs)
 
+# The administrator's pages name only files installed here; README.md, which describes the
+# sources, stays with them.
 set(KOVA_ADMIN_DOCS
-    ${PROJECT_SOURCE_DIR}/README.md
     ${PROJECT_SOURCE_DIR}/docs/install.md
     ${PROJECT_SOURCE_DIR}/docs/troubleshooting.md
     ${PROJECT_SOURCE_DIR}/docs/event-database.md
     ${PROJECT_SOURCE_DIR}/docs/scenarios.md)
 
-file(GLOB KOVA_EXAMPLES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/examples/*.yaml)
+file(GLOB KOVA_EXAMPLES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/examples/*.yaml
+     ${PROJECT_SOURCE_DIR}/examples/*.expected)
 if(WIN32)
   if(TARGET kovaevents)
     install(TARGETS kovaevents RUNTIME DESTINATION .)

@@ -3,6 +3,8 @@
 // under bad/ run through kovahost itself; the cases here are the finer ones.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -251,6 +253,12 @@ TEST(ScenarioReader, FileThatCannotBeReadNamesTheFile) {
     EXPECT_TRUE(IsServerOperation("QIXNoteCreate"));
     EXPECT_TRUE(IsServerOperation("TAVGetLastModifiedTime"));
     EXPECT_FALSE(IsServerOperation("qixnotecreate"));
+    // The installed scenarios.md lists every operation a `fail` step may name.
+    std::ifstream docs(std::string(KOVAHOST_TEST_DIR) + "/../../docs/scenarios.md");
+    std::ostringstream page;
+    page << docs.rdbuf();
+    for (const std::string& operation : ServerOperations())
+        EXPECT_NE(page.str().find("`" + operation + "`"), std::string::npos) << operation;
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // is defined once and before its first use, bulk deletes stay in one database, `fail` names a
 // server API operation (QIXNoteOpen when it names a note), and nothing but print and expect
 // follows `stop`.
+#include <iterator>
 #include <map>
 #include <set>
 
@@ -10,7 +11,8 @@
 namespace kovahost {
 namespace {
 
-// The operations of hostapi/qixapi.h, whose calls the stand-in can make fail.
+// The server API operations the add-in calls, whose calls the stand-in can make fail; the `fail`
+// section of docs/scenarios.md lists them for administrators.
 const char* const kServerOperations[] = {"EMCreateRecursionID",
                                          "EMRegister",
                                          "EMDeregister",
@@ -159,8 +161,8 @@ class Checker {
                 if (!IsServerOperation(step.call)) {
                     Fail(step.line, "'" + step.call +
                                         "' is not a server API operation (for example "
-                                        "QIXNoteCreate, QIXNoteOpen, QIXDbOpen; see "
-                                        "hostapi/qixapi.h)");
+                                        "QIXNoteCreate, QIXNoteOpen, QIXDbOpen; scenarios.md "
+                                        "lists them under 'fail')");
                 }
                 if (!step.note.empty()) {
                     if (step.call != "QIXNoteOpen") {
@@ -210,6 +212,10 @@ class Checker {
 };
 
 }  // namespace
+
+std::vector<std::string> ServerOperations() {
+    return {std::begin(kServerOperations), std::end(kServerOperations)};
+}
 
 bool IsServerOperation(const std::string& name) {
     for (const char* operation : kServerOperations) {

@@ -4,6 +4,7 @@
 #define KOVA_TOOLS_KOVAHOST_SCENARIO_READER_H
 
 #include <string>
+#include <vector>
 
 #include "tools/kovahost/scenario.h"
 
@@ -30,8 +31,9 @@ bool ReadScenarioFile(const std::string& path, Scenario* plan, ScenarioError* er
 // file left empty).
 void CheckScenario(const Scenario& plan);
 
-// The server API operations a `fail` step may name, in the order of hostapi/qixapi.h.
+// The server API operations a `fail` step may name.
 bool IsServerOperation(const std::string& name);
+std::vector<std::string> ServerOperations();
 
 }  // namespace kovahost
 
