@@ -300,9 +300,6 @@ int Main(int argc, char** argv) {
     if (files.size() > 1) {
         return BadUsage("one scenario at a time (--check and --lint take several files)", false);
     }
-    if (options.addinPath.empty())
-        options.addinPath = kovahost::DefaultAddinPath();
-
     kovahost::Scenario plan;
     kovahost::ScenarioError error;
     bool stdinUsed = false;
