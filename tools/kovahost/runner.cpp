@@ -184,8 +184,9 @@ class StepRunner {
     }
 
     void Start(size_t number) {
-        out_.Heading(number, "start: the host loads " + FileName(options_.addinPath) +
-                                 " and calls MainEntryPoint");
+        out_.Heading(number,
+                     "start: the host loads " + options_.addinPath + " and calls MainEntryPoint",
+                     Json{{"addin", options_.addinPath}});
         const STATUS status = addin_.mainEntryPoint();
         out_.Result("MainEntryPoint returned " + StatusValue(status) + "; " +
                     Count(qixsim::RegistrationCount(), "hook", "hooks") + " registered");
