@@ -1,7 +1,7 @@
-// kovahost as a program: the quickstart without arguments, command-line mistakes, an add-in that
-// cannot be loaded, where the load step's rate goes with a fixed and with the system clock, and
-// --explain's verdicts against the Event documents written. The same cases run kovahost and
-// kovahost.exe: commands go through the system's shell (sh, or cmd.exe under wine).
+// kovahost as a program: the quickstart without arguments, command-line mistakes, the add-in it
+// finds and one that cannot be loaded, where the load step's rate goes with a fixed and with the
+// system clock, and --explain's verdicts against the Event documents written. The same cases run
+// kovahost and kovahost.exe: commands go through the system's shell (sh, or cmd.exe under wine).
 #include <gtest/gtest.h>
 #ifdef _WIN32
 #include <process.h>
@@ -13,6 +13,7 @@
 #include <yaml-cpp/yaml.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -285,6 +286,21 @@ TEST(KovahostCli, JsonGivesOnlyJsonLinesForEveryExample) {
                              "ERR_QIX_DB_NOT_FOUND masked); 8 hooks registered\"}"),
               std::string::npos)
         << start.out;
+    // The start heading names the library loaded, which kovahost found relative to itself: this
+    // build's add-in, by an absolute path, the same in the text and in "addin".
+    std::istringstream lines(start.out);
+    std::string addin;
+    for (std::string line; std::getline(lines, line);) {
+        const nlohmann::json record = nlohmann::json::parse(line);
+        if (!record.contains("addin"))
+            continue;
+        addin = record.at("addin").get<std::string>();
+        EXPECT_EQ(record.at("heading"),
+                  "start: the host loads " + addin + " and calls MainEntryPoint");
+    }
+    EXPECT_TRUE(std::filesystem::path(addin).is_absolute()) << addin;
+    std::error_code ec;
+    EXPECT_TRUE(std::filesystem::equivalent(addin, KOVA_ADDIN_FILE, ec)) << addin << ec.message();
 }
 
 // --explain over every example, with the event table printed after each step: a connector whose

@@ -38,8 +38,8 @@ const char kUsage[] =
     "A FILE of '-' is standard input; '--' ends the options. Scenarios are described in\n"
     "docs/scenarios.md, the profile documents and the --lint rules in docs/event-database.md.\n"
     "\n"
-    "  --addin=PATH       the add-in library to load (default: the one installed or built\n"
-    "                     beside kovahost); '--addin PATH' works too\n"
+    "  --addin=PATH       the add-in library to load (default: the one beside kovahost, in\n"
+    "                     its ../lib/kovaevents or its build tree); '--addin PATH' works too\n"
     "  --json             every line of standard output is a JSON object\n"
     "  --explain          after each create, update, delete and delete-many, one line per\n"
     "                     trigger profile: whether it wanted the change and, if not, why\n"
@@ -340,9 +340,6 @@ int Main(int argc, char** argv) {
     if (files.size() > 1) {
         return BadUsage("one scenario at a time (--check and --lint take several files)", false);
     }
-    if (options.addinPath.empty())
-        options.addinPath = kovahost::DefaultAddinPath();
-
     kovahost::Scenario plan;
     kovahost::ScenarioError error;
     bool stdinUsed = false;

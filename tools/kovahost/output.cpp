@@ -53,10 +53,12 @@ void Output::Object(const kovahost::Json& json) const {
     Write(JsonText(json));
 }
 
-void Output::Heading(size_t number, const std::string& text) const {
+void Output::Heading(size_t number, const std::string& text, const kovahost::Json& fields) const {
     Text("");
-    Record("== " + std::to_string(number) + ". " + text,
-           kovahost::Json{{"step", number}, {"heading", text}});
+    kovahost::Json record{{"step", number}, {"heading", text}};
+    for (const auto& field : fields.items())
+        record[field.key()] = field.value();
+    Record("== " + std::to_string(number) + ". " + text, record);
 }
 
 void Output::Result(const std::string& text) const {

@@ -33,8 +33,10 @@ class Output {
     void Record(const std::string& text, const kovahost::Json& json) const;
     // A record that is JSON in both forms (an Event document).
     void Object(const kovahost::Json& json) const;
-    // A blank line and "== N. text": what the host does next. {"step": N, "heading": text}.
-    void Heading(size_t number, const std::string& text) const;
+    // A blank line and "== N. text": what the host does next. {"step": N, "heading": text} and
+    // then the members of `fields`, which the text already says in words.
+    void Heading(size_t number, const std::string& text,
+                 const kovahost::Json& fields = kovahost::Json::object()) const;
     // "-> text": what came of it. {"result": text}.
     void Result(const std::string& text) const;
     // A note to standard error (after flushing standard output, to keep the order on a terminal).

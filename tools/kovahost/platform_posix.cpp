@@ -1,14 +1,10 @@
-// The UNIX side of kovahost's platform needs: dlopen/dlsym for the add-in and /proc/self/exe for
-// the default add-in path.
+// The UNIX side of kovahost's platform needs: dlopen/dlsym for the add-in, and the places relative
+// to /proc/self/exe where kovahost looks for it.
 #include <dlfcn.h>
 
 #include <filesystem>
 
 #include "tools/kovahost/platform.h"
-
-#ifndef KOVA_ADDIN_PATH
-#define KOVA_ADDIN_PATH "libkovaevents.so"
-#endif
 
 namespace kovahost {
 
@@ -29,19 +25,29 @@ bool LoadAddin(const std::string& path, AddinEntryPoints* entryPoints, std::stri
     return true;
 }
 
-std::string DefaultAddinPath() {
+AddinSearch FindAddin() {
     namespace fs = std::filesystem;
+    AddinSearch search;
     std::error_code ec;
     const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-    const fs::path dir = ec ? fs::path() : exe.parent_path();
-    const fs::path candidates[] = {
-        dir / "libkovaevents.so", dir / ".." / "lib" / "kovaevents" / "libkovaevents.so",
-        fs::path(KOVA_ADDIN_PATH), dir / ".." / ".." / "addin" / "libkovaevents.so"};
+    if (ec || !exe.is_absolute())
+        return search;
+    const fs::path dir = exe.parent_path();
+    std::vector<fs::path> candidates = {dir / "libkovaevents.so",
+                                        dir / ".." / "lib" / "kovaevents" / "libkovaevents.so"};
+    // A build tree keeps kovahost in tools/kovahost/ and the add-in in addin/, as the sources do;
+    // an installed kovahost is never in such a folder and looks no further than its own layout.
+    if (dir.filename() == "kovahost" && dir.parent_path().filename() == "tools")
+        candidates.push_back(dir / ".." / ".." / "addin" / "libkovaevents.so");
     for (const fs::path& candidate : candidates) {
-        if (!candidate.empty() && fs::exists(candidate, ec))
-            return candidate.string();
+        // /proc/self/exe names the executable without symbolic links, so ".." is its parent.
+        search.looked.push_back(candidate.lexically_normal().string());
+        if (fs::is_regular_file(candidate, ec)) {
+            search.found = search.looked.back();
+            break;
+        }
     }
-    return KOVA_ADDIN_PATH;
+    return search;
 }
 
 std::string FileName(const std::string& path) {

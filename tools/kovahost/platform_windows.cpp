@@ -1,6 +1,6 @@
 // The Windows side of kovahost's platform needs: LoadLibrary/GetProcAddress for the add-in,
-// kovaevents.dll beside kovahost.exe as the default add-in, and file names that end at either
-// kind of slash.
+// kovaevents.dll beside kovahost.exe as the one place it looks for it (the .zip and the build
+// keep the two together), and file names that end at either kind of slash.
 #include <windows.h>
 
 #include <string>
@@ -54,8 +54,16 @@ bool LoadAddin(const std::string& path, AddinEntryPoints* entryPoints, std::stri
     return true;
 }
 
-std::string DefaultAddinPath() {
-    return kovasupport::win::ProgramFolder() + "kovaevents.dll";
+AddinSearch FindAddin() {
+    AddinSearch search;
+    const std::string folder = kovasupport::win::ProgramFolder();
+    if (folder.empty())
+        return search;
+    search.looked.push_back(folder + "kovaevents.dll");
+    const DWORD attributes = GetFileAttributesA(search.looked.back().c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+        search.found = search.looked.back();
+    return search;
 }
 
 std::string FileName(const std::string& path) {

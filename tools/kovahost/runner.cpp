@@ -184,8 +184,9 @@ class StepRunner {
     }
 
     void Start(size_t number) {
-        out_.Heading(number, "start: the host loads " + FileName(options_.addinPath) +
-                                 " and calls MainEntryPoint");
+        out_.Heading(number,
+                     "start: the host loads " + options_.addinPath + " and calls MainEntryPoint",
+                     Json{{"addin", options_.addinPath}});
         const STATUS status = addin_.mainEntryPoint();
         out_.Result("MainEntryPoint returned " + StatusValue(status) + "; " +
                     Count(qixsim::RegistrationCount(), "hook", "hooks") + " registered");
@@ -376,6 +377,17 @@ class StepRunner {
     std::vector<NoteExplanation> explained_;  // its notes, printed after its own output
 };
 
+// "cannot find the add-in; looked for A, B (--addin=PATH names one)".
+std::string NoAddinFound(const AddinSearch& search) {
+    std::string looked;
+    for (const std::string& path : search.looked)
+        looked += (looked.empty() ? "" : ", ") + path;
+    return "cannot find the add-in; " +
+           (looked.empty() ? std::string("the folder of kovahost's own executable cannot be told")
+                           : "looked for " + looked) +
+           " (--addin=PATH names one)";
+}
+
 }  // namespace
 
 int RunScenario(const Scenario& plan, const RunOptions& options) {
@@ -383,8 +395,19 @@ int RunScenario(const Scenario& plan, const RunOptions& options) {
     AddinEntryPoints addin;
     const bool starts = std::any_of(plan.steps.begin(), plan.steps.end(),
                                     [](const Step& s) { return s.kind == StepKind::kStart; });
+    // Only a run that starts the add-in looks for one; the path found is the one the start step's
+    // heading names.
+    RunOptions run = options;
+    if (starts && run.addinPath.empty()) {
+        const AddinSearch search = FindAddin();
+        if (search.found.empty()) {
+            out.Note(NoAddinFound(search));
+            return kExitBadInput;
+        }
+        run.addinPath = search.found;
+    }
     std::string error;
-    if (starts && !LoadAddin(options.addinPath, &addin, &error)) {
+    if (starts && !LoadAddin(run.addinPath, &addin, &error)) {
         out.Note("cannot load the add-in: " + error);
         return kExitCannotRun;
     }
@@ -401,7 +424,7 @@ int RunScenario(const Scenario& plan, const RunOptions& options) {
         "are the host's)");
     for (const ServerLine& line : DescribeServer(plan, built))
         out.Record(line.text, line.json);
-    return StepRunner(plan, options, addin, built.names, out).Run();
+    return StepRunner(plan, run, addin, built.names, out).Run();
 }
 
 }  // namespace kovahost

@@ -18,7 +18,7 @@ enum ExitStatus : int {
 };
 
 struct RunOptions {
-    std::string addinPath;  // the library to load at `start`
+    std::string addinPath;  // the library to load at `start`; empty: the one FindAddin finds
     bool json = false;      // every record as a JSON object
     bool explain = false;   // after each note operation, every profile's verdict on it
 };
