@@ -4,7 +4,8 @@
 # add-in is still there. What runs nothing needs no add-in. Called by CTest
 # (tests/kovahost/CMakeLists.txt) with BUILD_DIR, PREFIX, BUILT_ADDIN (the build tree's add-in),
 # below PREFIX: KOVAHOST, ADDIN (the installed add-in), BESIDE (the add-in's name beside kovahost,
-# the first place it looks) and EXAMPLE (an installed scenario); EMULATOR runs kovahost.exe (wine).
+# the first place it looks), EXAMPLE (an installed scenario) and DOCS (the installed
+# documentation's folder); EMULATOR runs kovahost.exe (wine).
 cmake_minimum_required(VERSION 3.25)
 
 file(REMOVE_RECURSE ${PREFIX})
@@ -43,6 +44,13 @@ string(FIND "${out}" "${heading}" at)
 if(NOT status EQUAL 0 OR at EQUAL -1)
   message(FATAL_ERROR "the installed kovahost: exit status ${status}, wanted 0 and the heading\n"
                       "${heading}standard output:\n${out}\nstandard error:\n${err}")
+endif()
+
+# --help names the documentation installed with this kovahost.
+run_installed(--help)
+string(FIND "${out}" "\n  ${prefix}/${DOCS}\n" at)
+if(NOT status EQUAL 0 OR at EQUAL -1)
+  message(FATAL_ERROR "the installed kovahost's --help does not name ${prefix}/${DOCS}:\n${out}")
 endif()
 
 file(REMOVE ${prefix}/${ADDIN})

@@ -35,8 +35,8 @@ const char kUsage[] =
     "Builds the stand-in server a scenario describes, loads the kovaevents add-in into it and\n"
     "runs the scenario's steps, printing what the host does and, as it happens, what the add-in\n"
     "prints on the server console. Without SCENARIO.yaml it runs the built-in quickstart.\n"
-    "A FILE of '-' is standard input; '--' ends the options. Scenarios are described in\n"
-    "docs/scenarios.md, the profile documents and the --lint rules in docs/event-database.md.\n"
+    "A FILE of '-' is standard input; '--' ends the options. scenarios.md describes scenarios,\n"
+    "event-database.md the profile documents and the --lint rules: see 'Documentation' below.\n"
     "\n"
     "  --addin=PATH       the add-in library to load (default: the one beside kovahost, in\n"
     "                     its ../lib/kovaevents or its build tree); '--addin PATH' works too\n"
@@ -51,7 +51,25 @@ const char kUsage[] =
     "  --help, -h         print this help\n"
     "\n"
     "Exit status: 0 done (--lint: no finding), 1 an expectation failed (--lint: findings),\n"
-    "2 bad input (nothing ran), 3 the add-in could not be loaded or the server not built.\n";
+    "2 bad input (nothing ran), 3 the add-in could not be loaded or the server not built.\n"
+    "\n"
+    "Documentation (install.md, event-database.md, scenarios.md, troubleshooting.md):\n";
+
+// Where the pages are, on lines that start with `indent`: the folder installed with this kovahost
+// when there is one, else where each package puts them.
+std::string DocumentationPlace(const std::string& indent) {
+    const std::string installed = kovahost::InstalledDocFolder();
+    if (!installed.empty())
+        return indent + installed;
+    return indent + "/usr/share/doc/kovaevents/ from the .deb or .rpm; share/doc/kovaevents/\n" +
+           indent +
+           "beside kovahost's bin/ from the .tar.gz; doc\\ beside kovahost.exe from the\n" +
+           indent + ".zip; docs/ in the sources";
+}
+
+std::string Usage() {
+    return kUsage + DocumentationPlace("  ");
+}
 
 // What kovahost does after the quickstart, for a first-time reader. One place, so that the
 // pointers can follow what kovahost offers.
@@ -64,8 +82,7 @@ const char kQuickstartNext[] =
     "them\n"
     "  kovahost --explain my.yaml             run it, saying why each change was captured or "
     "not\n"
-    "  docs/install.md, docs/event-database.md, docs/scenarios.md, docs/troubleshooting.md "
-    "(man kovahost once installed)\n";
+    "  man kovahost, and install.md, event-database.md, scenarios.md, troubleshooting.md in\n";
 
 const char kStandardInput[] = "<stdin>";
 
@@ -313,7 +330,8 @@ int Main(int argc, char** argv) {
     }
     const kovahost::Output out(options.json);
     if (help) {
-        out.Record(std::string(kUsage, sizeof kUsage - 2), kovahost::Json{{"usage", kUsage}});
+        const std::string usage = Usage();
+        out.Record(usage, kovahost::Json{{"usage", usage + "\n"}});
         return kovahost::kExitDone;
     }
     if (version) {
@@ -353,7 +371,7 @@ int Main(int argc, char** argv) {
     }
     const int status = kovahost::RunScenario(plan, options);
     if (files.empty() && !options.json && status == kovahost::kExitDone) {
-        std::fputs(kQuickstartNext, stdout);
+        std::printf("%s%s\n", kQuickstartNext, DocumentationPlace("    ").c_str());
         std::fflush(stdout);
     }
     return status;

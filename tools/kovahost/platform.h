@@ -37,6 +37,12 @@ struct AddinSearch {
 // when the executable's own location cannot be told.
 AddinSearch FindAddin();
 
+// The folder of the installed documentation (scenarios.md and the other pages), relative to
+// kovahost's own executable as the packages lay it out, ending in a slash: share/doc/kovaevents/
+// beside its bin/ on UNIX, doc\ beside kovahost.exe on Windows. Empty when that folder does not
+// hold scenarios.md, as in a build tree.
+std::string InstalledDocFolder();
+
 // The file name of a path ("libkovaevents.so").
 std::string FileName(const std::string& path);
 

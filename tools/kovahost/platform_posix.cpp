@@ -50,6 +50,17 @@ AddinSearch FindAddin() {
     return search;
 }
 
+std::string InstalledDocFolder() {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+    if (ec || !exe.is_absolute())
+        return std::string();
+    const fs::path folder =
+        (exe.parent_path() / ".." / "share" / "doc" / "kovaevents" / "").lexically_normal();
+    return fs::is_regular_file(folder / "scenarios.md", ec) ? folder.string() : std::string();
+}
+
 std::string FileName(const std::string& path) {
     return std::filesystem::path(path).filename().string();
 }

@@ -66,6 +66,16 @@ AddinSearch FindAddin() {
     return search;
 }
 
+std::string InstalledDocFolder() {
+    const std::string folder = kovasupport::win::ProgramFolder();
+    if (folder.empty())
+        return folder;
+    const DWORD attributes = GetFileAttributesA((folder + "doc\\scenarios.md").c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        return std::string();
+    return folder + "doc\\";
+}
+
 std::string FileName(const std::string& path) {
     const std::size_t slash = path.find_last_of("\\/");
     return slash == std::string::npos ? path : path.substr(slash + 1);
