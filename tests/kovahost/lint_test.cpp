@@ -129,7 +129,8 @@ std::vector<Row> Rows() {
         {"unknown-form",
          Monitoring("shop/items.qix:Itme") + Monitoring("orders.qix:Invoice") +
              Monitoring("shop/items.qix:") + Monitoring("shop/items.qix:article") +
-             Monitoring("shop/items.qix:Item; Article") + kLogs,
+             Monitoring("shop/items.qix:Item; Article") +
+             Monitoring("shop/items.qix:Customer; Client") + kLogs,
          {"8: warning: MonitoredDocuments entry 'shop/items.qix:Itme': the form part 'Itme' is no "
           "form name or alias of shop/items.qix (did you mean 'Item'?) [unknown-form]",
           "9: warning: MonitoredDocuments entry 'orders.qix:Invoice': the form part 'Invoice' is "
@@ -141,7 +142,10 @@ std::vector<Row> Rows() {
           "case-sensitive [unknown-form]",
           "12: warning: MonitoredDocuments entry 'shop/items.qix:Item; Article': the form part "
           "'Item; Article' is the whole form title of shop/items.qix: a form part is one of its "
-          "names, 'Item' or 'Article' (one entry each) [unknown-form]"}},
+          "names, 'Item' or 'Article' (one entry each) [unknown-form]",
+          "13: warning: MonitoredDocuments entry 'shop/items.qix:Customer; Client': the form part "
+          "'Customer; Client' is the whole form title of shop/items.qix: a form part is one of its "
+          "names, 'Customer ' or 'Client' (one entry each) [unknown-form]"}},
         {"path-spelling",
          Monitoring("./orders.qix") + Monitoring("/srv/data/orders.qix") +
              Monitoring("shop\\\\items.qix") + Monitoring("C:\\data\\orders.qix") +

@@ -627,9 +627,16 @@ class Linter {
             }
             return;
         }
+        // The whole title, blanks around its names aside: the names are what the entry wants.
+        const auto trimmedNames = [](const std::string& text) {
+            std::vector<std::string> parts = TitleNames(text);
+            for (std::string& part : parts)
+                part = Trimmed(part);
+            return parts;
+        };
         for (const std::string& title : titles_.at(db)) {
             const std::vector<std::string> titleNames = TitleNames(title);
-            if (titleNames.size() > 1 && TitleNames(wanted) == titleNames) {
+            if (titleNames.size() > 1 && trimmedNames(wanted) == trimmedNames(title)) {
                 std::vector<std::string> quoted;
                 for (const std::string& name : titleNames)
                     quoted.push_back(Quoted(name));
