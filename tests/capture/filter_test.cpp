@@ -113,6 +113,14 @@ TEST_F(MonitoringFilterTest, FormPartMatchesAnyNameOfTheFormTitle) {
     // A form without a design note has no title: only path entries can match.
     EXPECT_EQ(MatchesSingleEntry("orders.qix:Invoice", "Invoice"), 0);
     EXPECT_EQ(MatchesSingleEntry("orders.qix", "Invoice"), 1);
+    // A title whose names include a blank one and an empty one: the empty form part still
+    // matches none of them, and the real name still matches.
+    ASSERT_EQ(qixsim::CreateForm("orders.qix", "Item; ;;Article"), 0);
+    EXPECT_EQ(MatchesSingleEntry("orders.qix:", "Item"), 0);
+    EXPECT_EQ(MatchesSingleEntry("orders.qix:Article", "Item"), 1);
+    ASSERT_EQ(qixsim::CreateForm("orders.qix", "Part; "), 0);
+    EXPECT_EQ(MatchesSingleEntry("orders.qix:", "Part"), 0);
+    EXPECT_EQ(MatchesSingleEntry("orders.qix:Part", "Part"), 1);
 }
 
 TEST_F(MonitoringFilterTest, FormComparisonLogsEveryStep) {
