@@ -62,7 +62,8 @@ std::vector<Row> Rows() {
              "      - {Form: Event, EventType: Create}\n",
          {}},
         {"event-type",
-         Trigger("ConnectorId: shop, EventTypes: [Create, update, Deletes, ' Update'], "
+         Trigger("ConnectorId: shop, EventTypes: [Create, update, Deletes, ' Update', Uptade, "
+                 "Upd], "
                  "MonitoredDocuments: [orders.qix]") +
              kLogs,
          {"8: warning: EventTypes entry 'update' is not Create, Update or Delete: it is ignored "
@@ -70,7 +71,12 @@ std::vector<Row> Rows() {
           "8: warning: EventTypes entry 'Deletes' is not Create, Update or Delete: it is ignored "
           "(did you mean 'Delete'?) [event-type]",
           "8: warning: EventTypes entry ' Update' is not Create, Update or Delete: it is ignored "
-          "(blanks count; did you mean 'Update'?) [event-type]"}},
+          "(blanks count; did you mean 'Update'?) [event-type]",
+          // Two edits from a name of six letters still get the hint; three do not.
+          "8: warning: EventTypes entry 'Uptade' is not Create, Update or Delete: it is ignored "
+          "(did you mean 'Update'?) [event-type]",
+          "8: warning: EventTypes entry 'Upd' is not Create, Update or Delete: it is ignored "
+          "[event-type]"}},
         {"list-in-text",
          Trigger("ConnectorId: shop, EventTypes: 'Create, Update', MonitoredDocuments: "
                  "['orders.qix, shop/items.qix']") +
