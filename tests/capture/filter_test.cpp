@@ -361,6 +361,36 @@ TEST_F(MonitoringFilterTest, DecisionIsTheOneTheProfilesCallForAtEveryLevel) {
         }
     }
     EXPECT_GT(matched, compared / 10);  // the sets are not all misses
+
+    // Across the index's growth sizes: n distinct monitored paths (one trigger each, with forms
+    // on every third), looked up present, absent and sharing a prefix with a monitored one.
+    for (size_t n : {1, 2, 7, 8, 9, 15, 16, 17, 31, 32, 33, 63, 64, 65}) {
+        SCOPED_TRACE(n);
+        kovatest::SetLogSettings(0, 0, 0);
+        kovatest::Edit(kova::ResetProfileFlags);
+        std::vector<ProfileSpec> chain;
+        for (size_t i = 0; i < n; ++i) {
+            const std::string path = "db" + std::to_string(i) + ".qix";
+            chain.push_back({{i % 3 == 2 ? path + ":Order" : path}, 1, 1, 1, connectors[i % 4]});
+        }
+        for (const ProfileSpec& profile : chain)
+            kovatest::AddTrigger(profile);
+        const std::string last = "db" + std::to_string(n - 1) + ".qix";
+        for (const std::string& path :
+             {std::string("db0.qix"), last, "db" + std::to_string(n) + ".qix", last + "x",
+              last.substr(0, last.size() - 1), std::string("db"), std::string("orders.qix")}) {
+            const auto expected = ExpectedDecision(chain, ProfileSpec(), path,
+                                                   "Order; Purchase "
+                                                   "Order",
+                                                   kova::kEventTypeUpdate);
+            EXPECT_EQ(answer(kova::kLogInfo, path.c_str(), "Order", kova::kEventTypeUpdate),
+                      expected)
+                << path;
+            EXPECT_EQ(answer(kova::kLogDebug, path.c_str(), "Order", kova::kEventTypeUpdate),
+                      expected)
+                << path;
+        }
+    }
 }
 
 // A snapshot keeps the configuration it took, whole, however many are published meanwhile.
