@@ -1,12 +1,14 @@
 // The pending-note tables: keys, duplicates newest first, the delete key pair, the entry lines and
-// the "NULL" lines, a table lock that cannot be taken, FreeNoteTable, and a profile document's
-// change held in flight by its entry.
+// the "NULL" lines, a table lock that cannot be taken, FreeNoteTable (which never waits for a
+// table another thread holds), and a profile document's change held in flight by its entry.
 #include "addin/notetable.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <future>
 #include <string>
+#include <thread>
 
 #include "log/logline.h"
 #include "profile/publication.h"
@@ -148,6 +150,27 @@ TEST_F(NoteTableTest, FreeNoteTableEmptiesTheTableWithoutLogging) {
     EXPECT_EQ(kovatest::LogEntries().size(), lines);
     EXPECT_EQ(kova::RemoveDeleteNoteEntry(1, 5), nullptr);
     EXPECT_EQ(kovatest::LogEntries().back(), "KOVA:DEBUG:RemoveDeleteNoteEntry: NULL\n");
+
+    // The unload runs under the loader lock on Windows: with another thread inside the table, it
+    // leaves the table as it is rather than wait.
+    kovatest::SetLogSettings(kova::kLogError, 0, 1);
+    std::thread parker([] {
+        EventContext context = Context(9, 0x2A, 5, "Item");
+        kova::KOVAListAddUniqueString(&context.connectorIds, "c");
+        kovatest::HoldNextMutexLock();
+        kova::AddNoteEntryV75(kova::hSaveNoteTable, context);
+    });
+    ASSERT_TRUE(kovatest::WaitUntilHolding(10)) << "the parking thread took no lock";
+    auto unload = std::async(std::launch::async, [] { kova::FreeNoteTable(kova::hSaveNoteTable); });
+    const bool returned = unload.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+    kovatest::ReleaseHeldLock();
+    parker.join();
+    unload.wait();
+    EXPECT_TRUE(returned) << "FreeNoteTable waited for the table another thread held";
+    EXPECT_EQ(kovatest::LogEntries().back(), "KOVA:ERROR:Pending-note table busy, not released.\n");
+    NoteEntry* parked = kova::RemoveSaveNoteEntry(9);  // the busy table was left whole
+    EXPECT_NE(parked, nullptr);
+    kova::FreeNoteEntry(parked);
 }
 
 TEST_F(NoteTableTest, DebugLinesAreSkippedBelowDebug) {

@@ -1,7 +1,7 @@
-// Locks that cannot be taken: linking kovalockfaults routes the executable's pthread_mutex_lock
-// calls (the pending-note tables' mutexes, the configuration snapshots' and the edit lock's)
-// through a wrapper that fails the next one on the calling thread when asked (Linux linker's
-// --wrap).
+// Locks that cannot be taken, and locks held: linking kovalockfaults routes the executable's
+// pthread_mutex_lock calls (the pending-note tables' mutexes, the configuration snapshots' and the
+// edit lock's) through a wrapper that, when asked, fails the next one on the calling thread, or
+// takes it and keeps the thread waiting while it holds it (Linux linker's --wrap).
 #ifndef KOVA_TESTS_SUPPORT_LOCKFAULTS_H
 #define KOVA_TESTS_SUPPORT_LOCKFAULTS_H
 
@@ -11,6 +11,12 @@ namespace kovatest {
 void FailNextMutexLock();
 // Whether a failure asked for is still waiting for its lock (false once a lock took it).
 bool LockFailurePending();
+
+// The next mutex lock on this thread is taken, and the thread then waits, holding it, until
+// ReleaseHeldLock. WaitUntilHolding answers whether a thread holds it within `seconds`.
+void HoldNextMutexLock();
+bool WaitUntilHolding(double seconds);
+void ReleaseHeldLock();
 
 }  // namespace kovatest
 
