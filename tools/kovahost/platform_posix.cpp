@@ -25,14 +25,24 @@ bool LoadAddin(const std::string& path, AddinEntryPoints* entryPoints, std::stri
     return true;
 }
 
+namespace {
+
+// The folder of kovahost's own executable; empty when it cannot be told.
+std::filesystem::path ExecutableFolder() {
+    std::error_code ec;
+    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return ec || !exe.is_absolute() ? std::filesystem::path() : exe.parent_path();
+}
+
+}  // namespace
+
 AddinSearch FindAddin() {
     namespace fs = std::filesystem;
     AddinSearch search;
     std::error_code ec;
-    const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-    if (ec || !exe.is_absolute())
+    const fs::path dir = ExecutableFolder();
+    if (dir.empty())
         return search;
-    const fs::path dir = exe.parent_path();
     std::vector<fs::path> candidates = {dir / "libkovaevents.so",
                                         dir / ".." / "lib" / "kovaevents" / "libkovaevents.so"};
     // A build tree keeps kovahost in tools/kovahost/ and the add-in in addin/, as the sources do;
@@ -53,11 +63,10 @@ AddinSearch FindAddin() {
 std::string InstalledDocFolder() {
     namespace fs = std::filesystem;
     std::error_code ec;
-    const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-    if (ec || !exe.is_absolute())
+    const fs::path dir = ExecutableFolder();
+    if (dir.empty())
         return std::string();
-    const fs::path folder =
-        (exe.parent_path() / ".." / "share" / "doc" / "kovaevents" / "").lexically_normal();
+    const fs::path folder = (dir / ".." / "share" / "doc" / "kovaevents" / "").lexically_normal();
     return fs::is_regular_file(folder / "scenarios.md", ec) ? folder.string() : std::string();
 }
 

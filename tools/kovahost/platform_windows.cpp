@@ -54,14 +54,23 @@ bool LoadAddin(const std::string& path, AddinEntryPoints* entryPoints, std::stri
     return true;
 }
 
+namespace {
+
+// Whether `path` names a file (not a folder).
+bool IsFile(const std::string& path) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+}  // namespace
+
 AddinSearch FindAddin() {
     AddinSearch search;
     const std::string folder = kovasupport::win::ProgramFolder();
     if (folder.empty())
         return search;
     search.looked.push_back(folder + "kovaevents.dll");
-    const DWORD attributes = GetFileAttributesA(search.looked.back().c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+    if (IsFile(search.looked.back()))
         search.found = search.looked.back();
     return search;
 }
@@ -70,10 +79,7 @@ std::string InstalledDocFolder() {
     const std::string folder = kovasupport::win::ProgramFolder();
     if (folder.empty())
         return folder;
-    const DWORD attributes = GetFileAttributesA((folder + "doc\\scenarios.md").c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
-        return std::string();
-    return folder + "doc\\";
+    return IsFile(folder + "doc\\scenarios.md") ? folder + "doc\\" : std::string();
 }
 
 std::string FileName(const std::string& path) {
