@@ -2,8 +2,10 @@
 // the connectors a configuration wants for a change.
 #include "tests/soak/model.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <set>
 
 namespace soak {
 
@@ -14,24 +16,40 @@ namespace {
 
 constexpr int kLegacy = kConnectorCount - 1;
 
-// Monitored entries an administrator might write: by path, with a backslash, by form or alias,
-// one naming a database without its suffix, a path in other case, an empty form part, a
-// database nobody writes to.
-const char* const kEntries[] = {
-    "sales/orders.qix",
-    "sales\\orders.qix",
-    "sales/orders.qix:Purchase Order",
-    "sales/orders.qix:Invoice",
-    "sales/orders.qix: Note",
-    "sales/orders:Order",
-    "hr/staff.qix",
-    "hr/staff.qix:Employee",
-    "hr\\staff.qix:Memo",
-    "SALES/orders.qix",
-    "hr/staff.qix:",
-    "archive/old.qix",
-};
-constexpr int kEntryCount = sizeof kEntries / sizeof kEntries[0];
+// The entries an administrator might write for one database: its path, with backslashes, in
+// other letter case, each name of each form's title as its form part (a leading blank too), an
+// empty form part and a form the database does not have.
+std::vector<std::string> EntryVariants(const Database& db) {
+    std::string backslashed = db.path;
+    for (char& c : backslashed)
+        c = c == '/' ? '\\' : c;
+    std::vector<std::string> variants = {db.path, backslashed, db.path + ":", db.path + ":Invoice"};
+    if (db.path == "sales/orders.qix")
+        variants.push_back("SALES/orders.qix");
+    for (const Form& form : db.forms) {
+        size_t at = 0;
+        while (at <= form.title.size()) {
+            size_t end = form.title.find(';', at);
+            if (end == std::string::npos)
+                end = form.title.size();
+            const std::string name = form.title.substr(at, end - at);
+            if (name.find_first_not_of(' ') != std::string::npos)
+                variants.push_back(db.path + ":" + name);
+            at = end + 1;
+        }
+    }
+    return variants;
+}
+
+const std::vector<std::string>& Variants(uint8_t db) {
+    static const std::vector<std::vector<std::string>> all = [] {
+        std::vector<std::vector<std::string>> variants;
+        for (const Database& database : Databases())
+            variants.push_back(EntryVariants(database));
+        return variants;
+    }();
+    return all[db];
+}
 
 [[noreturn]] void Fail(const std::string& what) {
     std::cerr << "soak: set-up: " << what << "\n";
@@ -96,11 +114,16 @@ void RandomTypes(Rng& rng, ProfileDocument* document) {
     } while (rng() % 8 != 0 && !document->wants[0] && !document->wants[1] && !document->wants[2]);
 }
 
-std::vector<std::string> RandomEntries(Rng& rng) {
+std::string RandomEntry(Rng& rng, uint8_t db) {
+    const std::vector<std::string>& variants = Variants(db);
+    return variants[rng() % variants.size()];
+}
+
+std::vector<std::string> RandomEntries(Rng& rng, int databases) {
     std::vector<std::string> entries;
     const int count = 1 + static_cast<int>(rng() % 3);
     for (int i = 0; i < count; ++i)
-        entries.push_back(kEntries[rng() % kEntryCount]);
+        entries.push_back(RandomEntry(rng, MonitoredOrder()[rng() % unsigned(databases)]));
     return entries;
 }
 
@@ -115,14 +138,37 @@ int ConnectorIndex(const std::string& id) {
 }
 
 std::vector<Database>& Databases() {
-    static std::vector<Database> databases = {
-        {"sales/orders.qix",
-         {{"Order", "Order; Purchase Order"}, {"Invoice", "Invoice"}, {"Memo", "Memo; Note"}}},
-        {"hr/staff.qix", {{"Person", "Person; Employee"}, {"Memo", "Memo"}}},
-        {"plain/misc.qix", {{"Memo", "Memo"}}},
-        {"sales/orders", {{"Order", "Order"}}},
-    };
+    static std::vector<Database> databases = [] {
+        std::vector<Database> all = {
+            {"sales/orders.qix",
+             {{"Order", "Order; Purchase Order"}, {"Invoice", "Invoice"}, {"Memo", "Memo; Note"}}},
+            {"hr/staff.qix", {{"Person", "Person; Employee"}, {"Memo", "Memo"}}},
+            {"plain/misc.qix", {{"Memo", "Memo"}}},
+            {"sales/orders", {{"Order", "Order"}}},
+        };
+        for (int zone = 1; zone <= kZoneCount; ++zone) {
+            char path[32];
+            std::snprintf(path, sizeof path, "zone/d%02d.qix", zone);
+            all.push_back({path, {{"Item", "Item; ;Article;; Goods"}, {"Memo", "Memo"}}});
+        }
+        return all;
+    }();
     return databases;
+}
+
+const std::vector<uint8_t>& MonitoredOrder() {
+    // The two busy fixed databases first, the two others after all but two zones.
+    static const std::vector<uint8_t> order = [] {
+        std::vector<uint8_t> all = {0, 1};
+        for (int zone = 0; zone < kZoneCount - 2; ++zone)
+            all.push_back(static_cast<uint8_t>(4 + zone));
+        all.push_back(3);
+        all.push_back(2);
+        all.push_back(static_cast<uint8_t>(4 + kZoneCount - 2));
+        all.push_back(static_cast<uint8_t>(4 + kZoneCount - 1));
+        return all;
+    }();
+    return order;
 }
 
 void BuildServer(const TIMEDATE& start) {
@@ -182,27 +228,27 @@ qixsim::Items LegacyItems(const ProfileDocument& document) {
             {"DatabasePaths", qixsim::TextList(document.entries)}};
 }
 
-qixsim::Items SystemItems() {
+qixsim::Items SystemItems(const std::string& logLevel) {
     return {{"Form", std::string("SystemConfiguration")},
-            {"LogLevel", std::string("ERROR")},
+            {"LogLevel", logLevel},
             {"LogOutputs", qixsim::TextList{"Console"}}};
 }
 
-ProfileDocument RandomTrigger(Rng& rng) {
+ProfileDocument RandomTrigger(Rng& rng, int databases) {
     ProfileDocument document;
     document.connector = kConnectors[rng() % (kConnectorCount - 1)];
     RandomTypes(rng, &document);
-    document.entries = RandomEntries(rng);
+    document.entries = RandomEntries(rng, databases);
     return document;
 }
 
-void ChangeTrigger(Rng& rng, ProfileDocument* document) {
+void ChangeTrigger(Rng& rng, int databases, ProfileDocument* document) {
     switch (rng() % 3) {
         case 0:
             RandomTypes(rng, document);
             break;
         case 1:
-            document->entries = RandomEntries(rng);
+            document->entries = RandomEntries(rng, databases);
             break;
         default:
             document->connector = kConnectors[rng() % (kConnectorCount - 1)];
@@ -218,6 +264,34 @@ ProfileDocument RandomLegacy(Rng& rng) {
                                  "sales/orders.qix:Order"};
     document.entries = {paths[rng() % 4], paths[rng() % 4]};
     return document;
+}
+
+Profiles RandomConfiguration(Rng& rng, const ProfileDocument& legacy) {
+    // Sizes beside 8, 16 and 32 distinct paths half the time: where the index's table grows.
+    static const int kNearGrowth[] = {7, 8, 9, 15, 16, 17, 31, 32, 33};
+    Profiles profiles;
+    profiles.legacy = legacy;
+    profiles.databases = rng() % 2 == 0 ? kNearGrowth[rng() % 9] : 1 + int(rng() % kMaxMonitored);
+    static const char* const kLevels[] = {"ERROR", "INFO", "DEBUG"};
+    profiles.logLevel = kLevels[rng() % 3];
+    const int triggers = 1 + static_cast<int>(rng() % 64);
+    for (int i = 0; i < triggers; ++i)
+        profiles.triggers.push_back(RandomTrigger(rng, profiles.databases));
+    // Every database of the configuration named once more, by a random trigger.
+    for (int d = 0; d < profiles.databases; ++d) {
+        ProfileDocument& trigger = profiles.triggers[rng() % profiles.triggers.size()];
+        trigger.entries.push_back(RandomEntry(rng, MonitoredOrder()[unsigned(d)]));
+    }
+    return profiles;
+}
+
+size_t MonitoredPaths(const Profiles& profiles) {
+    std::set<std::string> paths;
+    for (const ProfileDocument& trigger : profiles.triggers) {
+        for (const std::string& entry : trigger.entries)
+            paths.insert(Normalized(entry.substr(0, entry.find(':'))));
+    }
+    return paths.size();
 }
 
 }  // namespace soak

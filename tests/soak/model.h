@@ -35,9 +35,15 @@ struct Database {
     std::string path;  // with '/', as the server reports it
     std::vector<Form> forms;
 };
-// The databases of the workload, created by BuildServer: monitored, unmonitored, and one whose
-// path is another's without its ".qix" suffix.
+// The databases of the workload, created by BuildServer: four fixed ones (one whose path is
+// another's without its ".qix" suffix) and kZoneCount "zone/dNN.qix", whose form titles hold a
+// blank and an empty name. A configuration monitors the first of them in MonitoredOrder().
+constexpr int kZoneCount = 40;
 std::vector<Database>& Databases();
+// Database indexes in the order a configuration takes them: the first `databases` of this list
+// are named by its entries, the rest are not (at most kMaxMonitored, so that some never are).
+const std::vector<uint8_t>& MonitoredOrder();
+constexpr int kMaxMonitored = 40;
 void BuildServer(const TIMEDATE& start);
 
 // One "EventTriggerConfiguration" document, or the deprecated "Configuration" document.
@@ -50,7 +56,9 @@ struct ProfileDocument {
 // The profile documents at one moment: what a complete read of them puts in force.
 struct Profiles {
     std::vector<ProfileDocument> triggers;
-    ProfileDocument legacy;  // always present; in force only while there is no trigger
+    ProfileDocument legacy;          // always present; in force only while there is no trigger
+    int databases = 1;               // how many of MonitoredOrder() the trigger entries draw on
+    std::string logLevel = "ERROR";  // of the "SystemConfiguration" document
 };
 using ProfilesPtr = std::shared_ptr<const Profiles>;
 
@@ -62,12 +70,20 @@ ConnectorMask Wanted(const Profiles& profiles, const std::string& dbPath, const 
 // Items of a profile document as stored.
 qixsim::Items TriggerItems(const ProfileDocument& document);
 qixsim::Items LegacyItems(const ProfileDocument& document);
-qixsim::Items SystemItems();
+qixsim::Items SystemItems(const std::string& logLevel);
 
-// A random trigger document, and a random change of one.
-ProfileDocument RandomTrigger(Rng& rng);
-void ChangeTrigger(Rng& rng, ProfileDocument* document);
+// A random trigger document over the first `databases` of MonitoredOrder(), and a random change
+// of one.
+ProfileDocument RandomTrigger(Rng& rng, int databases);
+void ChangeTrigger(Rng& rng, int databases, ProfileDocument* document);
 ProfileDocument RandomLegacy(Rng& rng);
+
+// An epoch's configuration: 1 to 64 triggers whose entries name exactly the first `databases`
+// (1 to kMaxMonitored, often beside a size where the add-in's index of monitored paths grows),
+// and a log level of ERROR, INFO or DEBUG. The deprecated profile is kept.
+Profiles RandomConfiguration(Rng& rng, const ProfileDocument& legacy);
+// The distinct database paths the triggers' entries name, compared as the filter compares them.
+size_t MonitoredPaths(const Profiles& profiles);
 
 }  // namespace soak
 

@@ -8,11 +8,14 @@
 // thread waits while the accounting (accounting.h) checks that each event the configuration
 // wanted was written once or named by an ERROR line, that nothing else was written, that the
 // pending-note tables are empty and that the server's open handles are back to their count at the
-// start. Prints a summary line and its details; exits 1 on any mismatch, 2 on a usage or set-up
-// error.
+// start. Between epochs the seed chooses the next configuration: 1 to 64 trigger profiles over 1
+// to 40 monitored databases, and the log level ERROR, INFO or DEBUG. Prints a summary line and
+// its details; exits 1 on any mismatch, 2 on a usage or set-up error.
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -281,6 +284,25 @@ class Worker {
     }
     // The connector's last sweep of an epoch, with no fault armed.
     void FinalSweep() { Sweep(false); }
+    // Between epochs, with every other thread waiting: the next epoch's configuration. The trigger
+    // documents are replaced while the handlers are suspended; storing the system profile with
+    // the epoch's log level then re-reads them all at once.
+    void Reconfigure(Rng& rng) {
+        Profiles next = RandomConfiguration(rng, run_.profiles->legacy);
+        const bool suspended = qixsim::SuspendHandlers(true);
+        for (const ProfileDocument& old : run_.profiles->triggers) {
+            if (qixsim::DeleteNote(eventDb_, old.noteId) != 0)
+                problems_.push_back("deleting a trigger profile between epochs failed");
+        }
+        for (ProfileDocument& trigger : next.triggers) {
+            if (StoreProfile(0, TriggerItems(trigger), 0, &trigger.noteId) != 0)
+                problems_.push_back("storing a trigger profile between epochs failed");
+        }
+        qixsim::SuspendHandlers(suspended);
+        if (StoreProfile(run_.systemProfile, SystemItems(next.logLevel), 0, nullptr) != 0)
+            problems_.push_back("storing the system profile between epochs failed");
+        run_.profiles = std::make_shared<const Profiles>(std::move(next));
+    }
 
     std::vector<Operation>& operations() { return operations_; }
     std::vector<soak::Edit>& edits() { return edits_; }
@@ -398,8 +420,11 @@ class Worker {
         counts_.hostFailed += forced != 0 ? 1 : 0;
     }
 
+    // Half the operations go to the fixed databases, half to a zone, monitored or not.
     uint8_t PickDb() {
-        const unsigned r = static_cast<unsigned>(rng_() % 100);
+        const unsigned r = static_cast<unsigned>(rng_() % 200);
+        if (r >= 100)
+            return static_cast<uint8_t>(4 + rng_() % kZoneCount);
         return r < 45 ? 0 : r < 75 ? 1 : r < 90 ? 2 : 3;
     }
 
@@ -517,7 +542,7 @@ class Worker {
         const uint64_t begin = Now();
         STATUS status = 0;
         if (next.triggers.size() < 6 && (next.triggers.empty() || r < 30)) {
-            ProfileDocument added = RandomTrigger(rng_);
+            ProfileDocument added = RandomTrigger(rng_, next.databases);
             status = StoreProfile(0, TriggerItems(added), forced, &added.noteId);
             next.triggers.push_back(added);
         } else if (r < 55 && !next.triggers.empty()) {
@@ -531,7 +556,7 @@ class Worker {
             status = StoreProfile(id, LegacyItems(next.legacy), forced, nullptr);
         } else {
             ProfileDocument& changed = next.triggers[rng_() % next.triggers.size()];
-            ChangeTrigger(rng_, &changed);
+            ChangeTrigger(rng_, next.databases, &changed);
             status = StoreProfile(changed.noteId, TriggerItems(changed), forced, nullptr);
         }
         const Fired fired = Disarm();
@@ -543,7 +568,7 @@ class Worker {
         }
         if (fired.api || fired.alloc) {
             ++counts_.settles;
-            if (StoreProfile(run_.systemProfile, SystemItems(), 0, nullptr) != 0)
+            if (StoreProfile(run_.systemProfile, SystemItems(next.logLevel), 0, nullptr) != 0)
                 problems_.push_back("storing the system profile failed");
         }
         auto published = std::make_shared<const Profiles>(std::move(next));
@@ -590,25 +615,41 @@ class Worker {
     std::vector<std::string> problems_;
 };
 
-// The profile documents at the start: the system profile (ERROR lines to the console), the
-// deprecated profile and three trigger profiles, stored at set-up (no notification).
+// The profile documents at the start, stored at set-up (no notification): the deprecated profile
+// and the first epoch's configuration (the system profile, its console lines at the epoch's log
+// level, and its trigger profiles).
 ProfilesPtr StoreStartProfiles(Rng& rng, NOTEID* systemProfile) {
-    auto profiles = std::make_shared<Profiles>();
-    if (qixsim::CreateDocument(kEventDb, SystemItems(), systemProfile) != 0)
-        SetupFailure("the system profile");
-    profiles->legacy = RandomLegacy(rng);
-    if (qixsim::CreateDocument(kEventDb, LegacyItems(profiles->legacy), &profiles->legacy.noteId) !=
-        0) {
+    ProfileDocument legacy = RandomLegacy(rng);
+    if (qixsim::CreateDocument(kEventDb, LegacyItems(legacy), &legacy.noteId) != 0)
         SetupFailure("the deprecated profile");
-    }
-    for (int i = 0; i < 3; ++i) {
-        ProfileDocument trigger = RandomTrigger(rng);
+    auto profiles = std::make_shared<Profiles>(RandomConfiguration(rng, legacy));
+    if (qixsim::CreateDocument(kEventDb, SystemItems(profiles->logLevel), systemProfile) != 0)
+        SetupFailure("the system profile");
+    for (ProfileDocument& trigger : profiles->triggers) {
         if (qixsim::CreateDocument(kEventDb, TriggerItems(trigger), &trigger.noteId) != 0)
             SetupFailure("a trigger profile");
-        profiles->triggers.push_back(trigger);
     }
     return profiles;
 }
+
+// What the epochs' configurations covered, for the summary.
+struct Configurations {
+    size_t fewestTriggers = SIZE_MAX;
+    size_t mostTriggers = 0;
+    size_t fewestPaths = SIZE_MAX;
+    size_t mostPaths = 0;
+    uint64_t atGrowth = 0;  // epochs whose monitored paths were 8, 16 or 32
+    std::map<std::string, uint64_t> levels;
+    void Add(const Profiles& profiles) {
+        const size_t paths = MonitoredPaths(profiles);
+        fewestTriggers = std::min(fewestTriggers, profiles.triggers.size());
+        mostTriggers = std::max(mostTriggers, profiles.triggers.size());
+        fewestPaths = std::min(fewestPaths, paths);
+        mostPaths = std::max(mostPaths, paths);
+        atGrowth += paths == 8 || paths == 16 || paths == 32 ? 1 : 0;
+        ++levels[profiles.logLevel];
+    }
+};
 
 int Main(int argc, char** argv) {
     Run run;
@@ -634,6 +675,7 @@ int Main(int argc, char** argv) {
 
     Tally tally;
     Counts counts;
+    Configurations configurations;
     std::vector<std::string> problems;
     uint64_t epochs = 0;
     const auto started = std::chrono::steady_clock::now();
@@ -687,11 +729,17 @@ int Main(int argc, char** argv) {
             std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         const bool done =
             options.operations > 0 ? quota(0, epochs) == 0 : elapsed >= options.seconds;
-        if (done || problems.size() > 0)
+        if (done || problems.size() > 0) {
             run.stop.store(true);
+            return;
+        }
+        workers[0]->Reconfigure(setupRng);
+        run.epochStart = run.profiles;
+        configurations.Add(*run.epochStart);
     };
 
     run.epochStart = run.profiles;
+    configurations.Add(*run.epochStart);
     std::vector<std::thread> threads;
     for (int t = 0; t < options.threads; ++t) {
         threads.emplace_back([&, t] {
@@ -734,6 +782,16 @@ int Main(int argc, char** argv) {
                  Thousands(counts.allocFaults).c_str(), Thousands(counts.allocArmed).c_str(),
                  heapfail::Available() ? "" : ", not in this build",
                  Thousands(counts.refusedCloses).c_str());
+    std::fprintf(out,
+                 "soak: configurations of %s epochs: %zu to %zu trigger profiles over %zu to %zu "
+                 "monitored databases (%s epochs at 8, 16 or 32), log level ERROR in %s, INFO in "
+                 "%s, DEBUG in %s\n",
+                 Thousands(epochs).c_str(), configurations.fewestTriggers,
+                 configurations.mostTriggers, configurations.fewestPaths, configurations.mostPaths,
+                 Thousands(configurations.atGrowth).c_str(),
+                 Thousands(configurations.levels["ERROR"]).c_str(),
+                 Thousands(configurations.levels["INFO"]).c_str(),
+                 Thousands(configurations.levels["DEBUG"]).c_str());
     std::string byCall;
     for (const auto& [call, n] : counts.faultsByCall)
         byCall += " " + call + ":" + std::to_string(n);
