@@ -16,6 +16,7 @@ namespace {
 
 std::atomic<bool> gFixedClock{false};
 std::atomic<uint64_t> gFixedNext{0};  // the value the next fixed-clock read answers
+std::atomic<uint64_t> gFixedStep{1};  // how far a read moves it on: 0 while held
 
 constexpr int64_t kHundredthsPerDay = 100LL * 86400;
 
@@ -77,7 +78,8 @@ uint64_t PeekClock() noexcept {
 
 uint64_t ReadClock() noexcept {
     if (gFixedClock.load(std::memory_order_acquire)) {
-        return gFixedNext.fetch_add(1, std::memory_order_relaxed);
+        return gFixedNext.fetch_add(gFixedStep.load(std::memory_order_relaxed),
+                                    std::memory_order_relaxed);
     }
     const auto sinceEpoch = std::chrono::system_clock::now().time_since_epoch();
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(sinceEpoch).count();
@@ -86,6 +88,7 @@ uint64_t ReadClock() noexcept {
 
 void ResetClock() noexcept {
     gFixedClock.store(false, std::memory_order_release);
+    gFixedStep.store(1, std::memory_order_relaxed);
 }
 
 std::size_t FormatTime(uint64_t hundredths, char* out, std::size_t size) noexcept {
@@ -144,6 +147,10 @@ void UseSystemClock() {
 void UseFixedClock(TIMEDATE start) {
     detail::gFixedNext.store(detail::FromTimedate(start), std::memory_order_relaxed);
     detail::gFixedClock.store(true, std::memory_order_release);
+}
+
+void HoldClock(bool held) {
+    detail::gFixedStep.store(held ? 0 : 1, std::memory_order_relaxed);
 }
 
 bool ParseTime(const std::string& text, TIMEDATE* out) {

@@ -40,6 +40,9 @@ QIXAPI void SetDataDirectory(const std::string& dir);
 // Clock: the system clock, or a fixed start that advances one hundredth of a second per read.
 QIXAPI void UseSystemClock();
 QIXAPI void UseFixedClock(TIMEDATE start);
+// While held, the fixed clock answers every read with the same time (UseFixedClock still sets
+// it), so that a test can place a reading exactly. Reset lets it move on again.
+QIXAPI void HoldClock(bool held);
 // "YYYY-MM-DD HH:MM:SS" (UTC) to a TIMEDATE; false on a malformed text.
 QIXAPI bool ParseTime(const std::string& text, TIMEDATE* out);
 

@@ -372,6 +372,35 @@ TEST_F(ProfileRecordsTest, ASnapshotOutlivesAPublicationWithoutBlockingIt) {
         reader.reset();
     }
     EXPECT_GE(heapfaults::Get().frees, 4u);
+
+    // Many publications while other threads keep taking and reading snapshots: every replaced
+    // configuration is freed by its last holder, so the blocks live at the end are those the
+    // configuration in force had at the start.
+    kovatest::Edit([](kova::ProfileConfiguration& c) { kova::pSystemProfile(c)->logLevel = 2; });
+    heapfaults::ResetCounts();
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> readers;
+    for (int t = 0; t < 3; ++t) {
+        readers.emplace_back([&stop] {
+            const heapfaults::AddinScope addin;
+            while (!stop) {
+                const kova::ConfigurationSnapshot snapshot;
+                EXPECT_STREQ(kova::pEventTriggerProfile(*snapshot)->connectorID, "new");
+            }
+        });
+    }
+    {
+        const heapfaults::AddinScope addin;
+        for (int32_t i = 0; i < 300; ++i) {
+            kovatest::Edit(
+                [i](kova::ProfileConfiguration& c) { kova::pSystemProfile(c)->logLevel = i % 3; });
+        }
+    }
+    stop = true;
+    for (std::thread& thread : readers)
+        thread.join();
+    EXPECT_GT(heapfaults::Get().frees, 300u);
+    EXPECT_EQ(heapfaults::Get().live, 0);
 #endif
 }
 
