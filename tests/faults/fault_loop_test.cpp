@@ -205,7 +205,7 @@ struct Baseline {
 // The events of the clean run that a run with a failed allocation did not write, each of which
 // must be named by an ERROR line with its type and connector, unless the run kept the
 // configuration in force (a re-read that could not finish owes the connectors it would have
-// added nothing).
+// added nothing); and any event the clean run did not write, which a failure never excuses.
 std::vector<std::string> Unnamed(const StepResult& step, const Baseline& base) {
     std::vector<std::string> unnamed;
     if (step.console.find("Profile re-read incomplete") != std::string::npos)
@@ -230,6 +230,9 @@ std::vector<std::string> Unnamed(const StepResult& step, const Baseline& base) {
         if (!named)
             unnamed.push_back(event.type + " for " + event.connector);
     }
+    for (const EventKey& extra : written)
+        unnamed.push_back("an extra " + extra.type + " of " + extra.form + " for " +
+                          extra.connector);
     return unnamed;
 }
 
@@ -314,7 +317,7 @@ class LoopRunner {
             EXPECT_TRUE(logged) << "a failed allocation is logged:\n" << run->step.console;
             summary_[run->op].lineShown += logged ? 1 : 0;
             EXPECT_EQ(Unnamed(run->step, base), std::vector<std::string>{})
-                << "events lost without a line naming them:\n"
+                << "events lost without a line naming them, or written beyond the clean run's:\n"
                 << run->step.console;
         } else if (world_.id() != ScenarioId::Startup && world_.id() != ScenarioId::FirstRead &&
                    run->step.hasStatus) {
