@@ -783,11 +783,13 @@ int Main(int argc, char** argv) {
                  heapfail::Available() ? "" : ", not in this build",
                  Thousands(counts.refusedCloses).c_str());
     std::fprintf(out,
-                 "soak: configurations of %s epochs: %zu to %zu trigger profiles over %zu to %zu "
+                 "soak: configurations of %s epochs: %s to %s trigger profiles over %s to %s "
                  "monitored databases (%s epochs at 8, 16 or 32), log level ERROR in %s, INFO in "
                  "%s, DEBUG in %s\n",
-                 Thousands(epochs).c_str(), configurations.fewestTriggers,
-                 configurations.mostTriggers, configurations.fewestPaths, configurations.mostPaths,
+                 Thousands(epochs).c_str(), Thousands(configurations.fewestTriggers).c_str(),
+                 Thousands(configurations.mostTriggers).c_str(),
+                 Thousands(configurations.fewestPaths).c_str(),
+                 Thousands(configurations.mostPaths).c_str(),
                  Thousands(configurations.atGrowth).c_str(),
                  Thousands(configurations.levels["ERROR"]).c_str(),
                  Thousands(configurations.levels["INFO"]).c_str(),
