@@ -16,6 +16,20 @@ namespace {
 
 constexpr int kLegacy = kConnectorCount - 1;
 
+// Calls `visit` with each ";"-separated name of a form's title as written (blanks kept, empty
+// names too).
+template <typename Visit>
+void ForEachTitleName(const std::string& title, Visit&& visit) {
+    size_t at = 0;
+    while (at <= title.size()) {
+        size_t end = title.find(';', at);
+        if (end == std::string::npos)
+            end = title.size();
+        visit(title.substr(at, end - at));
+        at = end + 1;
+    }
+}
+
 // The entries an administrator might write for one database: its path, with backslashes, in
 // other letter case, each name of each form's title as its form part (a leading blank too), an
 // empty form part and a form the database does not have.
@@ -27,16 +41,10 @@ std::vector<std::string> EntryVariants(const Database& db) {
     if (db.path == "sales/orders.qix")
         variants.push_back("SALES/orders.qix");
     for (const Form& form : db.forms) {
-        size_t at = 0;
-        while (at <= form.title.size()) {
-            size_t end = form.title.find(';', at);
-            if (end == std::string::npos)
-                end = form.title.size();
-            const std::string name = form.title.substr(at, end - at);
+        ForEachTitleName(form.title, [&](const std::string& name) {
             if (name.find_first_not_of(' ') != std::string::npos)
                 variants.push_back(db.path + ":" + name);
-            at = end + 1;
-        }
+        });
     }
     return variants;
 }
@@ -72,17 +80,11 @@ std::string SkipBlanks(const std::string& text) {
 // Whether `name` is one of the ";"-separated names of a form's title (leading blanks ignored).
 bool TitleNames(const std::string& title, const std::string& name) {
     const std::string wanted = SkipBlanks(name);
-    size_t at = 0;
-    while (at <= title.size()) {
-        size_t end = title.find(';', at);
-        if (end == std::string::npos)
-            end = title.size();
-        const std::string token = title.substr(at, end - at);
-        if (!token.empty() && SkipBlanks(token) == wanted)
-            return true;
-        at = end + 1;
-    }
-    return false;
+    bool named = false;
+    ForEachTitleName(title, [&](const std::string& token) {
+        named = named || (!token.empty() && SkipBlanks(token) == wanted);
+    });
+    return named;
 }
 
 bool EntryMatches(const std::string& rawEntry, const std::string& dbPath, const std::string& title,
@@ -267,7 +269,8 @@ ProfileDocument RandomLegacy(Rng& rng) {
 }
 
 Profiles RandomConfiguration(Rng& rng, const ProfileDocument& legacy) {
-    // Sizes beside 8, 16 and 32 distinct paths half the time: where the index's table grows.
+    // Half the time a size beside 8, 16 or 32 distinct paths, where a table of the monitored
+    // paths sized in powers of two would grow.
     static const int kNearGrowth[] = {7, 8, 9, 15, 16, 17, 31, 32, 33};
     Profiles profiles;
     profiles.legacy = legacy;

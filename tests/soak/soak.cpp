@@ -716,7 +716,6 @@ int Main(int argc, char** argv) {
         }
         tally.Add(Reconcile(run.epochStart, edits, operations, documents, lines, options.explain,
                             &problems));
-        run.epochStart = run.profiles;
         std::string tableError;
         if (!PendingTablesEmpty(&tableError))
             problems.push_back(tableError);
